@@ -1,0 +1,43 @@
+// NRUTIL: zero-filled matrices (row-pointer tables) and vectors of seven
+// element types, with their release functions.
+//
+//   fmatrice  ucmatrice  usmatrice  smatrice  imatrice  dmatrice  ldmatrice
+//   ucvecteur usvecteur  svecteur   ivecteur  dvecteur  fvecteur
+//   fr<name>  releases what <name> returned
+//
+// A matrix is a table of NbLig row pointers, each row a separate zero-filled
+// block of NbCol elements, reached as Mat[line][column]. Allocators take the
+// columns first. A zero count or an allocation that cannot be served gives
+// null; a partly built matrix is never handed out (what was built is
+// released). Nothing here prints, keeps state or ends the program.
+#pragma once
+
+float** fmatrice(int NbCol, int NbLig);
+unsigned char** ucmatrice(int NbCol, int NbLig);
+unsigned short** usmatrice(int NbCol, int NbLig);
+short** smatrice(int NbCol, int NbLig);
+int** imatrice(int NbCol, int NbLig);
+double** dmatrice(int NbCol, int NbLig);
+long double** ldmatrice(int NbCol, int NbLig);
+
+void frfmatrice(float** Mat, int NbLig);
+void frucmatrice(unsigned char** Mat, int NbLig);
+void frusmatrice(unsigned short** Mat, int NbLig);
+void frsmatrice(short** Mat, int NbLig);
+void frimatrice(int** Mat, int NbLig);
+void frdmatrice(double** Mat, int NbLig);
+void frldmatrice(long double** Mat, int NbLig);
+
+unsigned char* ucvecteur(int NbCol);
+unsigned short* usvecteur(int NbCol);
+short* svecteur(int NbCol);
+int* ivecteur(int NbCol);
+double* dvecteur(int NbCol);
+float* fvecteur(int NbCol);
+
+void frucvecteur(unsigned char* Mat);
+void frusvecteur(unsigned short* Mat);
+void frsvecteur(short* Mat);
+void frivecteur(int* Mat);
+void frdvecteur(double* Mat);
+void frfvecteur(float* Mat);

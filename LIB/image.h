@@ -1,0 +1,61 @@
+// IMAGE: BMP files of two kinds, 8 bits per pixel with a 256-entry palette
+// and 24 bits per pixel without one, uncompressed and stored bottom line
+// first.
+//
+//   BMP_Header   the sixteen header fields, in file order
+//   Color32      one palette entry (B, G, R, O)
+//   TBuff        bytes of one stored row (pixel bytes padded to 4)
+//   ChargeBMP    read a file into a new row-pointer matrix
+//   SauveBMP     write a matrix to a file
+//
+// Type codes: 0 8-bit with the grey-ramp palette, 1 8-bit with any other
+// palette, 2 24-bit (three bytes per pixel in file order: blue, green, red).
+// Nothing here prints, keeps state or ends the program: failure is reported
+// through the result alone (null, or -1 against 0).
+#pragma once
+
+#include <cstdint>
+
+struct BMP_Header {
+  std::uint16_t BfType;           // "BM", 19778
+  std::uint32_t BfSize;           // whole file, bytes
+  std::uint16_t Res1;
+  std::uint16_t Res2;
+  std::uint32_t BfOffBits;        // offset of the first pixel byte
+  std::uint32_t BiSize;           // information header, 40
+  std::uint32_t BiWidth;          // columns
+  std::uint32_t BiHeight;         // lines
+  std::uint16_t BiPlanes;         // 1
+  std::uint16_t BiBitCount;       // 8 or 24
+  std::uint32_t BiCompression;    // 0 for none
+  std::uint32_t BiSizeImage;      // pixel data, bytes
+  std::uint32_t BiXPelsPerMeter;
+  std::uint32_t BiYPelsPerMeter;
+  std::uint32_t BiClrUsed;
+  std::uint32_t BiClrImportant;
+};
+
+struct Color32 {
+  std::uint8_t B;
+  std::uint8_t G;
+  std::uint8_t R;
+  std::uint8_t O;
+};
+
+// Largest width or height the reader accepts.
+constexpr int kBmpMaxSide = 32767;
+
+// Bytes of one stored row of NbCol pixels of `taille` bytes each.
+long long TBuff(int NbCol, int taille);
+
+// Writes Buff (NbLig lines of at least NbCol x taille bytes) to the file Nom.
+// ColorMAP: 256 entries, or null for the grey ramp (ignored for type 2).
+// Result: 0, or -1 when the file cannot be created or written completely.
+int SauveBMP(const char* Nom, unsigned char** Buff, int NbCol, int NbLig, int Type, const Color32* ColorMAP);
+
+// Reads the file Name into a new matrix of *NbLig lines of *NbCol x taille
+// bytes (line 0 the top line). *ColorMAP null on entry: no palette wanted;
+// otherwise it is replaced at once by a 256-entry palette area that the
+// caller owns whatever happens. Result: the matrix (rows releasable with
+// frucmatrice), or null when the file cannot be read.
+unsigned char** ChargeBMP(const char* Name, int* NbCol, int* NbLig, int* Type, Color32** ColorMAP);

@@ -1,0 +1,221 @@
+// The program driver: see driver.h.
+#include "app/driver.h"
+
+#include <new>
+#include <string>
+
+#include "LIB/image.h"
+#include "app/state.h"
+#include "formats/ascii_grid.h"
+#include "formats/raster.h"
+#include "platform/console.h"
+#include "platform/host.h"
+#include "skeleton/skeleton.h"
+
+namespace {
+
+constexpr const char* kBaseDirectory = "c:\\images\\";
+
+// The framed banner: "*", 60 characters, "*" on every inner line.
+constexpr const char* kBanner[] = {
+    "**************************************************************",
+    "*                                                            *",
+    "*                         SOLVIK                             *",
+    "*                                                            *",
+    "*                              based on O'Gorman algorithm   *",
+    "*                                                            *",
+    "*      thinning of grey-level images into skeletons          *",
+    "*                                                            *",
+    "*      one pixel wide: raster, bitmap and ascii grid         *",
+    "*                      Actualization February 2020           *",
+    "*                                                            *",
+    "**************************************************************",
+};
+constexpr bool banner_is_a_box() {
+  for (const char* line : kBanner) {
+    int n = 0;
+    while (line[n]) ++n;
+    if (n != 62) return false;
+  }
+  return true;
+}
+static_assert(banner_is_a_box());
+
+void print_banner() {
+  con_printf("\n");
+  for (const char* line : kBanner) con_printf("\n\t%s", line);
+}
+
+// A folder or file name answer; a name that would leave the base directory
+// is refused and asked again.
+std::string ask_name(const char* prompt) {
+  for (;;) {
+    std::string name = ask_word();
+    if (name_stays_inside(name)) return name;
+    con_printf("\n\tThe name \"%s\" is refused: it must stay inside %s (no \"..\", no leading \\ or /, no \":\").\n",
+               name.c_str(), kBaseDirectory);
+    con_printf("%s", prompt);
+  }
+}
+
+[[noreturn]] void stop_no_file(const std::string& nomim1) {
+  stop_run(con_format("\n\tNo File  %s \n", nomim1.c_str()), /*key_wait=*/true);
+}
+
+// A 24-bit line holds blue, green, red for each pixel; its first nb_col bytes
+// become the pixels' grey levels (rounded BT.601 luma), so the later phases
+// see the whole picture.
+void bgr_lines_to_grey(unsigned char** plane, int lines, int columns) {
+  for (int i = 0; i < lines; ++i) {
+    unsigned char* row = plane[i];
+    for (int j = 0; j < columns; ++j) {
+      unsigned b = row[3 * j], g = row[3 * j + 1], r = row[3 * j + 2];
+      row[j] = static_cast<unsigned char>((19595u * r + 38470u * g + 7471u * b + 32768u) >> 16);
+    }
+  }
+}
+
+void read_input(const std::string& nomim1, const std::string& nomdescr1) {
+  if (format_type == 0) {
+    f1 = host_open(nomim1, "rb");
+    if (!f1) stop_no_file(nomim1);
+    ChargeDescr(nomdescr1);
+    ChargeRAW(nomim1);
+  }
+  if (format_type == 1) {
+    int bmp_type = 0;
+    Color32* palette = nullptr;
+    tab2 = ChargeBMP(host_path(nomim1).c_str(), &nb_col, &nb_lig, &bmp_type, &palette);
+    if (!tab2) stop_no_file(nomim1);
+    if (nb_lig < 1 || nb_col < 1)
+      stop_run(con_format("\n\tThe bitmap %s has %d lines and %d columns: an image needs at least one of each.\n",
+                          nomim1.c_str(), nb_lig, nb_col));
+    if (bmp_type == 2) bgr_lines_to_grey(tab2, nb_lig, nb_col);
+  }
+  if (format_type == 2) {
+    f1 = host_open(nomim1, "r");
+    if (!f1) stop_no_file(nomim1);
+    ChargeASC(nomim1);
+  }
+}
+
+const char* result_suffix() {
+  switch (format_type) {
+    case 0: return "_reg.raw";
+    case 1: return "_reg.bmp";
+    default: return "_reg.asc";
+  }
+}
+
+}  // namespace
+
+void opening() {
+  print_banner();
+
+  std::string nomim1 = kBaseDirectory;
+  const char* folder_prompt = "\n\n\tName of the File Folder located in the Directory C:\\images ? ";
+  con_printf("%s", folder_prompt);
+  std::string nomdir = ask_name(folder_prompt);
+  nomim1 += nomdir;
+  nomim1 += "\\";
+  nomim2 = nomim1;
+
+  auto print_format_menu = [] {
+    con_printf("\n\t\tNote: the extensions and the size of all images must be the same");
+    con_printf("\n\t\t0 ====> raster\n\t\t1 ====> bitmap\n\t\t2 ====> ascii\n\t\t");
+  };
+  con_printf("\n\tFormat type : ");
+  do {
+    print_format_menu();
+    format_type = ask_int(print_format_menu);
+  } while (format_type > 2 || format_type < 0);
+
+  const char* name_prompt = "\n\tName of input File (without any extension) ? ";
+  con_printf("%s", name_prompt);
+  std::string nomfic1 = ask_name(name_prompt);
+  nomim1 += nomfic1;
+  std::string nomdescr1 = nomim1;
+  if (format_type == 0) {
+    nomim1 += ".raw";
+    nomdescr1 += ".txt";
+  }
+  if (format_type == 1) nomim1 += ".bmp";
+  if (format_type == 2) nomim1 += ".asc";
+  read_input(nomim1, nomdescr1);
+
+  con_printf("\n\tTHE IMAGE HAS:  ");
+  con_printf("\n\t            %d LINES", nb_lig);
+  con_printf("\n\t        AND %d COLUMNS", nb_col);
+
+  const std::string folder = nomim2;
+  const std::string input_name = nomfic1;
+  con_printf("\n\n\tName of the resulting file : ");
+  for (;;) {
+    auto print_name_menu = [&input_name] {
+      con_printf("\n\t\t0 -----> Taking into account the generic name %s ? ", input_name.c_str());
+      con_printf("\n\t\t1 -----> Creation of a new File ?\n\t\t");
+    };
+    int rep = -1;
+    do {
+      print_name_menu();
+      rep = ask_int(print_name_menu);
+    } while (rep != 0 && rep != 1);
+    nomfic1 = input_name;
+    if (rep == 1) {
+      const char* new_prompt = "\n\n\tName of the File to be created (without any extension) ? ";
+      con_printf("%s", new_prompt);
+      nomfic1 = ask_name(new_prompt);
+    }
+    nomim2 = folder + nomfic1 + result_suffix();
+    // a result never replaces the image it was computed from
+    std::string nomdescr2 = folder + nomfic1 + "_reg.txt";
+    if (host_path(nomim2) != host_path(nomim1) && (format_type != 0 || host_path(nomdescr2) != host_path(nomdescr1))) {
+      if (format_type == 0) {
+        std::string why;
+        if (!SauveDescr(nomdescr2, &why))
+          stop_run(con_format("\n\tThe result %s could not be written: %s.\n", nomdescr2.c_str(), why.c_str()));
+      }
+      return;
+    }
+    con_printf("\n\tThe result would replace the input %s: choose another name.\n", nomim1.c_str());
+  }
+}
+
+void save() {
+  finishing();
+  if (format_type == 0) {
+    con_printf("\n\tsaving raster image %s ", nomim2.c_str());
+    SauveRAW(nomim2);
+  }
+  if (format_type == 1) {
+    con_printf("\n\tsaving bitmap %s ", nomim2.c_str());
+    std::string why;
+    bool ok = write_atomically(
+        nomim2,
+        [](const std::string& tmp) { return SauveBMP(tmp.c_str(), tab, nb_col, nb_lig, 0, nullptr) == 0; }, &why);
+    if (!ok) stop_run(con_format("\n\tThe result %s could not be written: %s.\n", nomim2.c_str(), why.c_str()));
+  }
+  if (format_type == 2) {
+    con_printf("\n\tsaving ascii file %s ", nomim2.c_str());
+    SauveASC(nomim2);
+  }
+}
+
+int run_program() {
+  reset_state();
+  int status = 0;
+  try {
+    opening();
+    param();
+    threshold();
+    skeleton();
+    save();
+  } catch (const RunStopped& stopped) {
+    status = stopped.status;
+  } catch (const std::bad_alloc&) {
+    con_printf("\n\tNot enough memory to go on.\n");
+    status = 1;
+  }
+  con_flush();
+  return status;
+}
