@@ -3,10 +3,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -54,15 +52,17 @@ std::string shell_quote(const std::string& s) {
 
 RunResult run_solvik(const fs::path& cwd, const std::string& answers, const std::vector<std::string>& args,
                      const std::string& shell_prefix) {
-  static std::atomic<int> counter{0};
   TempDir io;
   const fs::path in = io / "in", out = io / "out", err = io / "err";
   write_file(in, answers);
-  std::string cmd = "cd " + shell_quote(cwd.string()) + " && " + shell_prefix + " " + shell_quote(SOLVIK_BINARY);
+  std::string cmd = "cd ";
+  cmd += shell_quote(cwd.string());
+  cmd += " && " + shell_prefix + " " + shell_quote(SOLVIK_BINARY);
   for (const auto& a : args) cmd += " " + shell_quote(a);
   cmd += " < " + shell_quote(in.string()) + " > " + shell_quote(out.string()) + " 2> " + shell_quote(err.string());
-  ++counter;
-  int raw = std::system(("/bin/sh -c " + shell_quote(cmd)).c_str());
+  std::string full = "/bin/sh -c ";
+  full += shell_quote(cmd);
+  int raw = std::system(full.c_str());
   RunResult r;
   if (WIFEXITED(raw))
     r.status = WEXITSTATUS(raw);
