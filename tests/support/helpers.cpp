@@ -55,13 +55,16 @@ RunResult run_solvik(const fs::path& cwd, const std::string& answers, const std:
   TempDir io;
   const fs::path in = io / "in", out = io / "out", err = io / "err";
   write_file(in, answers);
+  // built by appending: GCC 12 warns falsely on literal + string temporaries
   std::string cmd = "cd ";
-  cmd += shell_quote(cwd.string());
-  cmd += " && " + shell_prefix + " " + shell_quote(SOLVIK_BINARY);
-  for (const auto& a : args) cmd += " " + shell_quote(a);
-  cmd += " < " + shell_quote(in.string()) + " > " + shell_quote(out.string()) + " 2> " + shell_quote(err.string());
+  cmd.append(shell_quote(cwd.string())).append(" && ").append(shell_prefix).append(" ");
+  cmd.append(shell_quote(SOLVIK_BINARY));
+  for (const auto& a : args) cmd.append(" ").append(shell_quote(a));
+  cmd.append(" < ").append(shell_quote(in.string()));
+  cmd.append(" > ").append(shell_quote(out.string()));
+  cmd.append(" 2> ").append(shell_quote(err.string()));
   std::string full = "/bin/sh -c ";
-  full += shell_quote(cmd);
+  full.append(shell_quote(cmd));
   int raw = std::system(full.c_str());
   RunResult r;
   if (WIFEXITED(raw))
