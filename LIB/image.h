@@ -50,12 +50,20 @@ long long TBuff(int NbCol, int taille);
 
 // Writes Buff (NbLig lines of at least NbCol x taille bytes) to the file Nom.
 // ColorMAP: 256 entries, or null for the grey ramp (ignored for type 2).
-// Result: 0, or -1 when the file cannot be created or written completely.
+// Result: 0, or -1 when the file cannot be created or written completely
+// (header, palette, any row, or the final close), and for a type other than
+// 0, 1, 2 or negative sizes. On -1 the file is closed but may stay on disk
+// as far as it was written.
 int SauveBMP(const char* Nom, unsigned char** Buff, int NbCol, int NbLig, int Type, const Color32* ColorMAP);
 
 // Reads the file Name into a new matrix of *NbLig lines of *NbCol x taille
 // bytes (line 0 the top line). *ColorMAP null on entry: no palette wanted;
 // otherwise it is replaced at once by a 256-entry palette area that the
-// caller owns whatever happens. Result: the matrix (rows releasable with
-// frucmatrice), or null when the file cannot be read.
+// caller owns whatever happens (release it with free; null only when memory
+// ran out). Result: the matrix (rows releasable with frucmatrice), or null
+// when the file cannot be read: not a regular file, short header, signature
+// not "BM", neither 8 bits at offset 1078 nor 24 bits at offset 54,
+// compression 1, width or height above kBmpMaxSide (a top-down file, of
+// negative height, among them), file shorter than its palette and rows.
+// A width or height of 0 is read: the matrix, not null, then holds no pixel.
 unsigned char** ChargeBMP(const char* Name, int* NbCol, int* NbLig, int* Type, Color32** ColorMAP);
