@@ -1,0 +1,31 @@
+#include "fuzz_support.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/console.h"
+
+namespace fuzz_support {
+
+void enter_private_folder() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  std::string tmpl = (std::filesystem::temp_directory_path() / "solvik-fuzz-XXXXXX").string();
+  if (!mkdtemp(tmpl.data())) std::abort();
+  std::filesystem::current_path(tmpl);
+  static FILE* devnull = std::fopen("/dev/null", "w");
+  con_set_output(devnull);
+}
+
+void write_bytes(const std::string& path, const std::uint8_t* data, std::size_t size) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) std::abort();
+  if (size) std::fwrite(data, 1, size, f);
+  std::fclose(f);
+}
+
+}  // namespace fuzz_support
