@@ -1,4 +1,338 @@
+// ASCII grid files: see ascii_grid.h.
+//
+// Notes:
+//  1. The header is positional: keywords are read and ignored, so a file
+//     that says "NROWS" first still gives the number of columns first.
+//  2. The file is a stream of tokens whatever its line breaks: grids written
+//     on one huge line, one value per line, or with CR LF line ends all read
+//     the same. The input is read in blocks of 1 MiB and tokenised in memory;
+//     a sentinel blank after the last byte of a block ends every token scan
+//     without a bounds test.
+//  3. Every value must be a whole token: "12.5" is not read as 12 followed
+//     by ".5", and a wrong or missing grid value stops the run with its line
+//     and column instead of silently repeating the last good value.
+//  4. A header may announce far more values than its file could hold; that
+//     is found from the file's length before the plane is allocated, so a
+//     hostile header cannot make the program ask for gigabytes.
 #include "formats/ascii_grid.h"
+
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "LIB/NRUTIL.h"
+#include "app/state.h"
 #include "platform/console.h"
-void ChargeASC(const std::string& nomim) { stop_run("\n\tNo File  " + nomim + " \n", true); }
-void SauveASC(const std::string&) {}
+#include "platform/host.h"
+
+namespace {
+
+struct SeparatorTable {
+  bool is[256] = {};
+  constexpr SeparatorTable() {
+    for (unsigned char c : {' ', '\t', '\n', '\r', '\v', '\f'}) is[c] = true;
+  }
+};
+constexpr SeparatorTable kSeparator;
+
+inline bool separator(char c) { return kSeparator.is[static_cast<unsigned char>(c)]; }
+
+bool fail(std::string* why, std::string text) {
+  if (why) *why = std::move(text);
+  return false;
+}
+
+// A token as messages show it: in quotes, at most 40 characters, bytes that
+// would garble the console shown as '?'.
+std::string quoted(std::string_view token, bool cut) {
+  constexpr std::size_t kShown = 40;
+  std::string s = "\"";
+  for (std::size_t k = 0; k < token.size() && k < kShown; ++k) {
+    unsigned char c = static_cast<unsigned char>(token[k]);
+    s += (c >= 0x20 && c < 0x7f) ? static_cast<char>(c) : '?';
+  }
+  if (cut || token.size() > kShown) s += "...";
+  return s + "\"";
+}
+
+enum class IntToken { ok, not_integer, out_of_range };
+
+// A whole token as "%d" reads a number: optional sign, decimal digits.
+inline IntToken parse_int_token(std::string_view token, int& value) {
+  const char* first = token.data();
+  const char* last = first + token.size();
+  // from_chars takes a '-' but not a '+'
+  if (first != last && *first == '+') {
+    ++first;
+    if (first != last && *first == '-') return IntToken::not_integer;
+  }
+  auto [ptr, ec] = std::from_chars(first, last, value);
+  if (ec == std::errc::invalid_argument || ptr != last) return IntToken::not_integer;
+  if (ec == std::errc::result_out_of_range) return IntToken::out_of_range;
+  return IntToken::ok;
+}
+
+// A whole token as "%lf" reads a number (strtod: decimal, exponent, hex,
+// inf, nan).
+bool parse_real_token(std::string_view token, double& value) {
+  if (token.empty()) return false;
+  const std::string text(token);
+  char* end = nullptr;
+  double v = std::strtod(text.c_str(), &end);
+  if (end != text.c_str() + text.size()) return false;
+  value = v;
+  return true;
+}
+
+inline bool starts_with_letter(std::string_view token) {
+  char c = token.empty() ? '\0' : token[0];
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+constexpr const char* kFieldName[6] = {"number of columns", "number of lines", "x of the lower-left corner",
+                                       "y of the lower-left corner", "cell size", "nodata value"};
+
+void print_progress(int line) { con_printf("\t\tline %d                        \r", line); }
+
+[[noreturn]] void stop_reading(const std::string& message) {
+  std::fclose(f1);
+  f1 = nullptr;
+  stop_run(message);
+}
+
+}  // namespace
+
+// --- tokens -------------------------------------------------------------------
+
+AscTokens::AscTokens(AscSource source, long long size, std::size_t block)
+    : source_(std::move(source)), size_(size), buf_(block + 1, ' '), block_(block) {}
+
+// Keeps the bytes from `keep_from` on (a token begun but not ended), moves
+// them to the front and reads what fits behind them. False when nothing more
+// could be read.
+bool AscTokens::refill(std::size_t keep_from) {
+  const std::size_t kept = end_ - keep_from;
+  if (kept > 0 && keep_from > 0) std::memmove(buf_.data(), buf_.data() + keep_from, kept);
+  base_ += static_cast<long long>(keep_from);
+  pos_ -= keep_from;
+  end_ = kept;
+  long long got = source_(buf_.data() + end_, block_ - end_);
+  if (got < 0) failed_ = true;
+  if (got <= 0) {
+    at_end_ = true;
+    got = 0;
+  }
+  end_ += static_cast<std::size_t>(got);
+  buf_[end_] = ' ';
+  return got > 0;
+}
+
+bool AscTokens::next(std::string_view& token) {
+  cut_ = false;
+  if (skip_rest_) {
+    skip_rest_ = false;
+    for (;;) {
+      while (!separator(buf_[pos_])) ++pos_;
+      if (pos_ < end_ || at_end_ || !refill(end_)) break;
+    }
+  }
+  for (;;) {
+    while (pos_ < end_ && separator(buf_[pos_])) ++pos_;
+    if (pos_ < end_) break;
+    if (at_end_ || !refill(end_)) return false;
+  }
+  std::size_t start = pos_;
+  for (;;) {
+    while (!separator(buf_[pos_])) ++pos_;
+    if (pos_ < end_ || at_end_) break;
+    // The token reaches the end of the block and may go on in the next one.
+    if (start == 0 && end_ == block_) {
+      cut_ = true;
+      skip_rest_ = true;
+      break;
+    }
+    refill(start);
+    start = 0;
+  }
+  last_start_ = start;
+  token = std::string_view(buf_.data() + start, pos_ - start);
+  return true;
+}
+
+void AscTokens::unget() {
+  pos_ = last_start_;
+  skip_rest_ = false;
+}
+
+bool AscTokens::could_hold(long long values) const {
+  if (size_ < 0 || values <= 0) return true;
+  const long long remaining = size_ - (base_ + static_cast<long long>(pos_));
+  // n values need n bytes and n - 1 separators; halving avoids an overflow
+  return (remaining + 1) / 2 >= values;
+}
+
+// --- reading ------------------------------------------------------------------
+
+bool asc_read_header(AscTokens& tokens, AscHeader& header, std::string* why) {
+  std::string_view token;
+  for (int k = 0; k < 6; ++k) {
+    if (!tokens.next(token)) {
+      if (tokens.failed()) return fail(why, "the file could not be read in its header");
+      if (k == 5) return true;  // five pairs and no grid: the grid reader says what is missing
+      return fail(why, con_format("the header ends before pair %d (%s)", k + 1, kFieldName[k]));
+    }
+    if (k == 5 && !starts_with_letter(token)) {
+      tokens.unget();
+      return true;
+    }
+    header.keyword.assign(token.substr(0, 59));
+    if (!tokens.next(token)) {
+      if (tokens.failed()) return fail(why, "the file could not be read in its header");
+      return fail(why, con_format("the header ends after the keyword \"%s\" of pair %d (%s), before its value",
+                                  header.keyword.c_str(), k + 1, kFieldName[k]));
+    }
+    const std::string where =
+        con_format("header pair %d (%s, keyword \"%s\"): ", k + 1, kFieldName[k], header.keyword.c_str());
+    if (k < 2) {
+      int value = 0;
+      IntToken got = tokens.last_was_cut() ? IntToken::not_integer : parse_int_token(token, value);
+      if (got == IntToken::not_integer)
+        return fail(why, where + quoted(token, tokens.last_was_cut()) + " is not a whole number");
+      if (got == IntToken::out_of_range)
+        return fail(why, where + quoted(token, false) + " is outside the range of an integer");
+      (k == 0 ? header.nb_col : header.nb_lig) = value;
+    } else {
+      double value = 0.0;
+      if (tokens.last_was_cut() || !parse_real_token(token, value))
+        return fail(why, where + quoted(token, tokens.last_was_cut()) + " is not a number");
+      double* const field[4] = {&header.X_min, &header.Y_min, &header.dpix_size, &header.nodata};
+      *field[k - 2] = value;
+      if (k == 5) header.has_nodata = true;
+    }
+  }
+  return true;
+}
+
+bool asc_read_grid(AscTokens& tokens, unsigned char** plane, int nb_lig, int nb_col, AscLineStart line_start,
+                   std::string* why) {
+  std::string_view token;
+  for (int i = 0; i < nb_lig; ++i) {
+    if (line_start) line_start(i);
+    unsigned char* row = plane ? plane[i] : nullptr;
+    for (int j = 0; j < nb_col; ++j) {
+      if (!tokens.next(token)) {
+        if (tokens.failed())
+          return fail(why, con_format("grid line %d, column %d (counted from 0): the file could not be read", i, j));
+        return fail(why, con_format("grid line %d, column %d (counted from 0): the file ends before this value "
+                                    "(the header gives %d lines of %d columns)",
+                                    i, j, nb_lig, nb_col));
+      }
+      int value = 0;
+      IntToken got = tokens.last_was_cut() ? IntToken::not_integer : parse_int_token(token, value);
+      if (got != IntToken::ok)
+        return fail(why, con_format("grid line %d, column %d (counted from 0): %s %s", i, j,
+                                    quoted(token, tokens.last_was_cut()).c_str(),
+                                    got == IntToken::out_of_range ? "is outside the range of an integer"
+                                                                  : "is not an integer"));
+      // the low eight bits, as an int stored in a byte: -1 -> 255, 300 -> 44
+      if (row) row[j] = static_cast<unsigned char>(value);
+    }
+  }
+  return true;
+}
+
+// --- writing ------------------------------------------------------------------
+
+std::string asc_header_text(int nb_col, int nb_lig, double X_min, double Y_min, double dpix_size) {
+  return con_format("ncols %d\nnrows %d\nxllcorner %lf\nyllcorner %lf\ncellsize %lf\nnodata_value -9999.9999\n", nb_col,
+                    nb_lig, X_min, Y_min, dpix_size);
+}
+
+bool asc_write_grid(const AscSink& sink, unsigned char* const* plane, int nb_lig, int nb_col,
+                    AscLineStart line_start) {
+  constexpr std::size_t kBlock = std::size_t{1} << 20;
+  constexpr std::size_t kLongest = 4;  // "255\t"
+  std::vector<char> buf(kBlock);
+  char* const first = buf.data();
+  char* const flush_at = first + kBlock - kLongest;
+  char* out = first;
+  for (int i = 0; i < nb_lig; ++i) {
+    if (line_start) line_start(i);
+    const unsigned char* row = plane[i];
+    for (int j = 0; j < nb_col; ++j) {
+      if (out > flush_at) {
+        if (!sink(first, static_cast<std::size_t>(out - first))) return false;
+        out = first;
+      }
+      out = std::to_chars(out, out + 3, static_cast<unsigned>(row[j])).ptr;
+      *out++ = '\t';
+    }
+  }
+  return out == first || sink(first, static_cast<std::size_t>(out - first));
+}
+
+// --- phases -------------------------------------------------------------------
+
+void ChargeASC(const std::string& nomim) {
+  FILE* in = f1;
+  AscTokens tokens(
+      [in](char* buf, std::size_t n) -> long long {
+        std::size_t got = std::fread(buf, 1, n, in);
+        if (got == 0 && std::ferror(in)) return -1;
+        return static_cast<long long>(got);
+      },
+      host_file_size(f1));
+
+  AscHeader header;
+  header.nodata = nodata;
+  std::string why;
+  const bool header_read = asc_read_header(tokens, header, &why);
+  std::snprintf(texte, sizeof texte, "%s", header.keyword.c_str());
+  nb_col = header.nb_col;
+  nb_lig = header.nb_lig;
+  X_min = header.X_min;
+  Y_min = header.Y_min;
+  dpix_size = header.dpix_size;
+  nodata = header.nodata;
+  if (!header_read) stop_reading(con_format("\n\tThe ascii grid %s cannot be read: %s.\n", nomim.c_str(), why.c_str()));
+  if (nb_lig < 1 || nb_col < 1)
+    stop_reading(con_format("\n\tThe ascii grid %s gives %d lines and %d columns: an image needs at least one of each.\n",
+                            nomim.c_str(), nb_lig, nb_col));
+
+  if (!tokens.could_hold(static_cast<long long>(nb_lig) * nb_col)) {
+    // The file is too short for its header: find the first value that is
+    // missing (or wrong) without allocating the announced plane.
+    if (asc_read_grid(tokens, nullptr, nb_lig, nb_col, nullptr, &why)) why = "the file changed while it was read";
+    stop_reading(con_format("\n\tThe ascii grid %s cannot be read: %s.\n", nomim.c_str(), why.c_str()));
+  }
+  tab2 = ucmatrice(nb_col, nb_lig);
+  if (!tab2) stop_reading(con_format("\n\tNot enough memory for an image of %d lines of %d columns.\n", nb_lig, nb_col));
+
+  con_printf("\n");
+  if (!asc_read_grid(tokens, tab2, nb_lig, nb_col, print_progress, &why))
+    stop_reading(con_format("\n\tThe ascii grid %s cannot be read: %s.\n", nomim.c_str(), why.c_str()));
+  std::fclose(f1);
+  f1 = nullptr;
+}
+
+void SauveASC(const std::string& nomim) {
+  std::string why;
+  bool ok = write_atomically(
+      nomim,
+      [](const std::string& tmp) {
+        f2 = std::fopen(tmp.c_str(), "w");
+        if (!f2) return false;
+        const std::string header = asc_header_text(nb_col, nb_lig, X_min, Y_min, dpix_size);
+        bool written = std::fwrite(header.data(), 1, header.size(), f2) == header.size();
+        con_printf("\n\tSaving Ascii File \n");
+        written = written && asc_write_grid([](const char* data, std::size_t n) { return std::fwrite(data, 1, n, f2) == n; },
+                                            tab, nb_lig, nb_col, print_progress);
+        written = std::fclose(f2) == 0 && written;
+        f2 = nullptr;
+        return written;
+      },
+      &why);
+  if (!ok) stop_run(con_format("\n\tThe result %s could not be written: %s.\n", nomim.c_str(), why.c_str()));
+}

@@ -2,16 +2,128 @@
 // lines, lower-left x, lower-left y, cell size, nodata) followed by one
 // decimal integer per pixel, top line first.
 //
+// Phases (program-wide state, console, stop_run):
 //   ChargeASC  read header and grid from the open stream f1 into nb_col,
 //              nb_lig, X_min, Y_min, dpix_size, nodata and a new tab2,
 //              then close f1
-//   SauveASC   write header and grid of tab to a result file
+//   SauveASC   write header and grid of tab to a result file, atomically
+//
+// Kernels (no program-wide state, print nothing, report through `why`):
+//   AscTokens        white-space separated tokens of a byte source, read in
+//                    large blocks
+//   asc_read_header  the header pairs, by position
+//   asc_read_grid    nb_lig x nb_col integer tokens into a plane
+//   asc_header_text  the six header lines of a written grid
+//   asc_write_grid   the grid of a plane as tab-terminated values
 //
 // Paths are logical; messages show them as they are.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 void ChargeASC(const std::string& nomim);
 
 void SauveASC(const std::string& nomim);
+
+// Copies at most `n` bytes of the input to `buf` and returns how many; 0 at
+// the end of the input, a negative value when the input cannot be read.
+using AscSource = std::function<long long(char* buf, std::size_t n)>;
+
+// Takes `n` bytes of output; false when they could not all be written.
+using AscSink = std::function<bool(const char* data, std::size_t n)>;
+
+// Called before the values of each grid line, with the line number from 0.
+using AscLineStart = void (*)(int line);
+
+// The tokens of an input: runs of bytes other than blank, tab, CR, LF, VT
+// and FF. The input is read in blocks of `block` bytes; a token that runs
+// across two blocks is joined. A token of `block` bytes or more is cut to
+// its first `block` bytes (and marked as cut) and the rest of it skipped, so
+// no input makes the reader hold more than one block.
+class AscTokens {
+ public:
+  // `size` is the whole input's length in bytes, or -1 when unknown.
+  AscTokens(AscSource source, long long size, std::size_t block = std::size_t{1} << 20);
+
+  // The next token, valid until the next call; false at the end of the
+  // input or when it cannot be read (then failed() is true).
+  bool next(std::string_view& token);
+
+  // Gives the token of the last next() back, so the next call returns it
+  // again. Only one token can be given back.
+  void unget();
+
+  bool failed() const { return failed_; }
+  bool last_was_cut() const { return cut_; }
+
+  // Could the rest of the input (from the current position) hold `values`
+  // tokens? Each needs one byte and all but the last a separator after it.
+  // Always true when the input's length is unknown.
+  bool could_hold(long long values) const;
+
+ private:
+  bool refill(std::size_t keep_from);
+
+  AscSource source_;
+  long long size_;
+  std::vector<char> buf_;  // one block and a sentinel blank
+  std::size_t block_;
+  std::size_t pos_ = 0;    // scanning position in buf_
+  std::size_t end_ = 0;    // bytes of buf_ in use
+  std::size_t last_start_ = 0;
+  long long base_ = 0;     // offset in the input of buf_[0]
+  bool at_end_ = false;
+  bool failed_ = false;
+  bool cut_ = false;
+  bool skip_rest_ = false;
+};
+
+// The header values in file order, and what the reader saw of it.
+struct AscHeader {
+  int nb_col = 0;
+  int nb_lig = 0;
+  double X_min = 0.0;
+  double Y_min = 0.0;
+  double dpix_size = 0.0;
+  double nodata = 0.0;
+  bool has_nodata = false;  // false for a header of five pairs
+  std::string keyword;      // the last keyword read, at most 59 characters
+};
+
+// Reads the header pairs by position: whatever a keyword says, the first
+// value is the number of columns, the second the number of lines, then x
+// and y of the lower-left corner, cell size and nodata. Keywords are any
+// tokens; the values are whole tokens: two ints (decimal, optional sign),
+// then reals in any form strtod accepts. When the token in the place of the
+// sixth keyword does not start with a letter (or the input ends there), the
+// header has five pairs: that token is given back as the first grid value
+// and `header.nodata` keeps what it held. Values read before a failure are
+// kept in `header`. Returns false with `why` (names the header field, the
+// keyword and the token) when a keyword or value is missing or a value is
+// not a number of its kind.
+bool asc_read_header(AscTokens& tokens, AscHeader& header, std::string* why);
+
+// Reads nb_lig x nb_col integer tokens, line 0 first, into plane[i][j],
+// each stored as its low eight bits (-1 -> 255, 256 -> 0). `plane` may be
+// null to check the values without storing them; `line_start` (may be null)
+// is called before each line. Returns false with `why` naming the line and
+// column (counted from 0) and the token when a value is missing or is not
+// wholly an integer within int. Tokens after the last value are not read.
+bool asc_read_grid(AscTokens& tokens, unsigned char** plane, int nb_lig, int nb_col, AscLineStart line_start,
+                   std::string* why);
+
+// The six header lines of a written grid: "ncols %d", "nrows %d",
+// "xllcorner %lf", "yllcorner %lf", "cellsize %lf", and the fixed line
+// "nodata_value -9999.9999", each ended by "\n".
+std::string asc_header_text(int nb_col, int nb_lig, double X_min, double Y_min, double dpix_size);
+
+// Writes plane[i][j] for every line and column, in that order, as unsigned
+// decimal numbers each followed by a tab, with no line break anywhere, in
+// large pieces. `line_start` (may be null) is called before each line.
+// False as soon as the sink refuses a piece.
+bool asc_write_grid(const AscSink& sink, unsigned char* const* plane, int nb_lig, int nb_col,
+                    AscLineStart line_start);
