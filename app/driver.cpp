@@ -10,7 +10,7 @@
 #include "formats/raster.h"
 #include "platform/console.h"
 #include "platform/host.h"
-#include "skeleton/skeleton.h"
+#include "skeleton/phases.h"
 
 namespace {
 

@@ -19,9 +19,14 @@
 //   kCleanCodes        the 32 codes the cleaning pass removes
 //   kWindowRules       which rule each ring cell follows in the four window
 //                      tests
+//   lanes_*            the same decisions for 64 pixels at once, bit-sliced
+//   kMarkByRows        kMarkTable indexed by three bit-row triples
+//   kWindowsAgree      the four window tests of one pixel, indexed by bits
 #pragma once
 
 #include <array>
+#include <bit>
+#include <cstddef>
 #include <cstdint>
 
 namespace ring {
@@ -167,5 +172,186 @@ constexpr bool clean_codes_turn_into_themselves() {
 }
 static_assert(clean_codes_turn_into_themselves());
 static_assert(kRingConnected[0] == 0 && kRingConnected[255] == 0 && kRingConnected[ring::N] == 1);
+
+// --- bit-sliced forms: 64 pixels at once ------------------------------------
+//
+// The fast kernels keep planes as bits, 64 pixels to a word. Each argument
+// below holds one ring cell for 64 pixels (bit k of every argument belongs
+// to the same pixel), and the result has bit k set when that pixel's ring
+// passes. Each form is proven against its table above on all 256 rings.
+using Lanes = std::uint64_t;
+
+// kRingConnected: the edge cells N, E, S, W change value exactly twice around
+// the ring and no corner is set between two empty edge cells; or all edge
+// cells are empty and exactly one corner is set.
+constexpr Lanes lanes_connected(Lanes nw, Lanes n, Lanes ne, Lanes e, Lanes se, Lanes s, Lanes sw, Lanes w) {
+  const Lanes t1 = n ^ e, t2 = e ^ s, t3 = s ^ w, t4 = w ^ n;
+  const Lanes two_changes = (t1 | t2 | t3 | t4) & ~(t1 & t2 & t3 & t4);
+  const Lanes lone_corner = (nw & ~w & ~n) | (ne & ~n & ~e) | (se & ~e & ~s) | (sw & ~s & ~w);
+  const Lanes no_edge = ~(n | e | s | w);
+  const Lanes one_corner = ((nw ^ ne) & ~(se | sw)) | ((se ^ sw) & ~(nw | ne));
+  return (two_changes & ~lone_corner) | (no_edge & one_corner);
+}
+
+// kMarkTable != 0: the 56 deletion codes, as four shapes each turned through
+// the four quarter turns.
+constexpr Lanes lanes_deletion(Lanes nw, Lanes n, Lanes ne, Lanes e, Lanes se, Lanes s, Lanes sw, Lanes w) {
+  return (e & (ne | se) & ~(nw | sw | w)) | (n & (ne | nw) & ~(s | se | sw)) | (w & (nw | sw) & ~(e | ne | se)) |
+         (s & (se | sw) & ~(n | ne | nw)) | (e & n & ne & nw & ~(s | sw)) | (e & n & ne & se & ~(sw | w)) |
+         (e & ne & s & se & ~(nw | w)) | (e & s & se & sw & ~(n | nw)) | (n & ne & nw & w & ~(s | se)) |
+         (n & nw & sw & w & ~(e | se)) | (nw & s & sw & w & ~(e | ne)) | (s & se & sw & w & ~(n | ne));
+}
+
+// kMarkTable == 2 among the deletion codes: no object neighbour at N, NE or W
+// (no deletion code has NW alone on that side).
+constexpr Lanes lanes_second_mark(Lanes n, Lanes ne, Lanes w) { return ~(n | ne | w); }
+
+// kCleanTable: exactly the rings that pass test() with two or three
+// neighbours.
+constexpr Lanes lanes_clean(Lanes nw, Lanes n, Lanes ne, Lanes e, Lanes se, Lanes s, Lanes sw, Lanes w) {
+  // bit-sliced count of the eight cells, kept to "two or three"
+  Lanes c0 = 0, c1 = 0, c2 = 0;  // count bits 0, 1 and "4 or more"
+  for (Lanes x : {nw, n, ne, e, se, s, sw, w}) {
+    const Lanes carry0 = c0 & x;
+    c0 ^= x;
+    const Lanes carry1 = c1 & carry0;
+    c1 ^= carry0;
+    c2 |= carry1;
+  }
+  return lanes_connected(nw, n, ne, e, se, s, sw, w) & c1 & ~c2;
+}
+
+// lanes_clean for a west cell as it is (`staying`) and for an empty west
+// cell (`gone`) at once, sharing the count of the other seven cells.
+constexpr void lanes_clean_pair(Lanes nw, Lanes n, Lanes ne, Lanes e, Lanes se, Lanes s, Lanes sw, Lanes w,
+                                Lanes& staying, Lanes& gone) {
+  Lanes c0 = 0, c1 = 0, c2 = 0;  // count of seven cells: bits 0, 1, 2
+  for (Lanes x : {nw, n, ne, e, se, s, sw}) {
+    const Lanes carry0 = c0 & x;
+    c0 ^= x;
+    const Lanes carry1 = c1 & carry0;
+    c1 ^= carry0;
+    c2 |= carry1;
+  }
+  const Lanes one = c0 & ~c1 & ~c2, two = ~c0 & c1 & ~c2, three = c0 & c1 & ~c2;
+  gone = lanes_connected(nw, n, ne, e, se, s, sw, 0) & (two | three);
+  staying = lanes_connected(nw, n, ne, e, se, s, sw, w) & ((w & (one | two)) | (~w & (two | three)));
+}
+
+// is_corner_code: two sides at a right angle and nothing else.
+constexpr Lanes lanes_corner(Lanes nw, Lanes n, Lanes ne, Lanes e, Lanes se, Lanes s, Lanes sw, Lanes w) {
+  return ~(nw | ne | se | sw) & ((n & e & ~s & ~w) | (e & s & ~n & ~w) | (s & w & ~n & ~e) | (w & n & ~s & ~e));
+}
+
+// --- tables for deciding one pixel from bit rows ----------------------------
+//
+// A pixel decided alone reads three bits (columns j-1, j, j+1) from each of
+// the bit rows around it; these tables take those triples as they come.
+
+// kMarkByRows[above | middle << 3 | below << 6] is kMarkTable of the code
+// whose rows are these triples (bit 0 of a triple is column j-1; the centre
+// bit of `middle` is ignored).
+constexpr unsigned code_from_rows(unsigned above, unsigned middle, unsigned below) {
+  return ((above & 1u) ? ring::NW : 0u) | ((above & 2u) ? ring::N : 0u) | ((above & 4u) ? ring::NE : 0u) |
+         ((middle & 4u) ? ring::E : 0u) | ((below & 4u) ? ring::SE : 0u) | ((below & 2u) ? ring::S : 0u) |
+         ((below & 1u) ? ring::SW : 0u) | ((middle & 1u) ? ring::W : 0u);
+}
+
+constexpr std::array<std::uint8_t, 512> make_mark_by_rows() {
+  std::array<std::uint8_t, 512> t{};
+  for (unsigned x = 0; x < 512; ++x) t[x] = kMarkTable[code_from_rows(x & 7u, (x >> 3) & 7u, x >> 6)];
+  return t;
+}
+constexpr std::array<std::uint8_t, 512> kMarkByRows = make_mark_by_rows();
+
+// kWindowsAgree[index]: 1 when all four window tests of a marked pixel pass.
+// The index describes the mark plane around the pixel during the pass:
+//   bits 0-2   NW, N, NE present (not 0)
+//   bits 3-5   NW, N, NE marked for deletion in this pass (1 or 2)
+//   bit  6     NW marked with the second mark (2)
+//   bit  7     W present
+//   bit  8     W marked for deletion in this pass
+//   bit  9     E present
+//   bits 10-12 SW, S, SE present
+// Cells not yet visited hold 0 or 255 only, so present means kept there.
+constexpr unsigned window_cell_value(unsigned present, unsigned marked, unsigned second) {
+  return !present ? 0u : !marked ? 255u : second ? 2u : 1u;
+}
+
+constexpr std::array<std::uint8_t, 8192> make_windows_agree() {
+  std::array<std::uint8_t, 8192> t{};
+  for (unsigned x = 0; x < 8192; ++x) {
+    const bool nw_second = (x >> 6) & 1u;
+    unsigned value[8] = {};  // ring order NW, N, NE, E, SE, S, SW, W
+    value[0] = window_cell_value(x & 1u, (x >> 3) & 1u, nw_second);
+    value[1] = window_cell_value((x >> 1) & 1u, (x >> 4) & 1u, false);
+    value[2] = window_cell_value((x >> 2) & 1u, (x >> 5) & 1u, false);
+    value[7] = window_cell_value((x >> 7) & 1u, (x >> 8) & 1u, false);
+    value[3] = window_cell_value((x >> 9) & 1u, 0, false);
+    value[6] = window_cell_value((x >> 10) & 1u, 0, false);
+    value[5] = window_cell_value((x >> 11) & 1u, 0, false);
+    value[4] = window_cell_value((x >> 12) & 1u, 0, false);
+    bool all = true;
+    for (int test = 0; test < 4; ++test) {
+      unsigned window = 0;
+      for (int k = 0; k < 8; ++k) {
+        const unsigned v = value[k];
+        const bool cell = kWindowRules[test][k] == P ? v != 0 : kWindowRules[test][k] == K ? v > 2 : v >= 2;
+        if (cell) window |= 1u << k;
+      }
+      all = all && kRingConnected[window];
+    }
+    t[x] = all ? 1 : 0;
+  }
+  return t;
+}
+constexpr std::array<std::uint8_t, 8192> kWindowsAgree = make_windows_agree();
+
+// --- checks: each bit-sliced form equals its table on all 256 rings ---------
+// Lane b of word q stands for the ring 64 q + b.
+constexpr Lanes ring_cell_lanes(int q, int k) {
+  Lanes x = 0;
+  for (int b = 0; b < 64; ++b)
+    if (((64 * q + b) >> k) & 1) x |= Lanes{1} << b;
+  return x;
+}
+
+template <typename Form, typename Expected>
+constexpr bool lanes_match(Form form, Expected expected) {
+  for (int q = 0; q < 4; ++q) {
+    const Lanes got = form(ring_cell_lanes(q, 0), ring_cell_lanes(q, 1), ring_cell_lanes(q, 2), ring_cell_lanes(q, 3),
+                           ring_cell_lanes(q, 4), ring_cell_lanes(q, 5), ring_cell_lanes(q, 6), ring_cell_lanes(q, 7));
+    for (int b = 0; b < 64; ++b)
+      if (((got >> b) & 1u) != (expected(64u * q + b) ? 1u : 0u)) return false;
+  }
+  return true;
+}
+static_assert(lanes_match(lanes_connected, [](unsigned c) { return kRingConnected[c] != 0; }));
+static_assert(lanes_match(lanes_deletion, [](unsigned c) { return kMarkTable[c] != 0; }));
+static_assert(lanes_match(
+    [](Lanes nw, Lanes n, Lanes ne, Lanes e, Lanes se, Lanes s, Lanes sw, Lanes w) {
+      return lanes_deletion(nw, n, ne, e, se, s, sw, w) & lanes_second_mark(n, ne, w);
+    },
+    [](unsigned c) { return kMarkTable[c] == 2; }));
+static_assert(lanes_match(lanes_clean, [](unsigned c) { return kCleanTable[c] != 0; }));
+static_assert(lanes_match(lanes_corner, [](unsigned c) { return is_corner_code(c); }));
+static_assert(lanes_match(
+    [](Lanes nw, Lanes n, Lanes ne, Lanes e, Lanes se, Lanes s, Lanes sw, Lanes w) {
+      Lanes staying = 0, gone = 0;
+      lanes_clean_pair(nw, n, ne, e, se, s, sw, w, staying, gone);
+      return staying;
+    },
+    [](unsigned c) { return kCleanTable[c] != 0; }));
+static_assert(lanes_match(
+    [](Lanes nw, Lanes n, Lanes ne, Lanes e, Lanes se, Lanes s, Lanes sw, Lanes) {
+      Lanes staying = 0, gone = 0;
+      lanes_clean_pair(nw, n, ne, e, se, s, sw, ~Lanes{0}, staying, gone);
+      return gone;
+    },
+    [](unsigned c) { return kCleanTable[c & ~ring::W] != 0; }));
+// rows .#. / ### / .#. (code 170: no list) and ##. / #.. / ... (NW, N, W)
+static_assert(kMarkByRows[0b010'111'010] == 0);
+static_assert(kMarkByRows[0b000'001'011] == kMarkTable[ring::NW | ring::N | ring::W] &&
+              kMarkByRows[0b000'001'011] == 1);
 
 }  // namespace codes

@@ -1,68 +1,183 @@
-// Finishing: the in-place passes that turn the thinned plane tab (1
-// skeleton, 0 background, 255 frame) into the result (1 skeleton, 255
-// everywhere else). Each pass works in place: a value written is seen by
-// every pixel the same pass visits later, so the order of the passes and of
-// the pixels within them is part of the result.
-#include "app/state.h"
+// Finishing kernel: finish_planes(), the in-place passes that turn the thinned plane tab (1 skeleton, 0
+// background, 255 frame) into the result (1 skeleton, 255 everywhere else).
+//
+// Notes:
+//  1. Each pass works in place: a value written is seen by every pixel the
+//     same pass visits later, so the order of the passes and of the pixels
+//     within them is part of the result.
+//  2. After the background fill and the frame reset the plane holds only 1
+//     and 255, and a pass can only turn a 1 into 255 (cleaning, corners) or
+//     a frame pixel into 1 (end points). Setting a 255 to 255 changes
+//     nothing, so the whole finishing works on a bit plane of the skeleton
+//     pixels (one bit per pixel), deciding 64 pixels at a time with the
+//     bit-sliced forms of codes.h.
+//  3. Within a line, a pixel's code sees its west neighbour as the pass
+//     left it. Word-wide decisions take every west neighbour as it was
+//     before the pass; where a pixel's decision depends on its west
+//     neighbour, it is kept exactly when that neighbour is kept xor the
+//     pixel would go with the neighbour staying, a chain resolved along the
+//     word by codes.h's chain_xor.
+//  4. tab is read once (its 1s into bits) and written once (1 where a bit
+//     is set, 255 elsewhere); this needs the values 0, 1 and 255 that
+//     thinning leaves, which is all that reaches the finishing.
+// Extra memory: one bit plane (an eighth of a byte per pixel) while the
+// kernel runs; it throws std::bad_alloc when that cannot be had.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "skeleton/bitplane.h"
 #include "skeleton/codes.h"
 #include "skeleton/skeleton.h"
 
 namespace {
 
-// Neighbours equal to 1 around (i, j); cells outside the plane count as not 1,
-// so the end-point sub-passes are safe on planes of one or two lines or
-// columns.
-int ones_around(unsigned char* const* tab, int nb_lig, int nb_col, int i, int j) {
-  int n = 0;
-  for (int k = 0; k < 8; ++k) {
-    int y = i + ring::di[k], x = j + ring::dj[k];
-    if (y >= 0 && y < nb_lig && x >= 0 && x < nb_col && tab[y][x] == 1) ++n;
+using bitplane::Word;
+using codes::Lanes;
+
+// The skeleton pixels (value 1) of one line, packed into `row`.
+void pack_ones(const unsigned char* line, int nb_col, Word* row) {
+  int j = 0, d = 1;
+#if defined(__SSE2__)
+  const __m128i one = _mm_set1_epi8(1);
+  for (; j + 64 <= nb_col; j += 64, ++d) {
+    Word w = 0;
+    for (int q = 0; q < 4; ++q) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + j + 16 * q));
+      w |= static_cast<Word>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, one)))) << (16 * q);
+    }
+    row[d] = w;
   }
-  return n;
+#endif
+  for (; j < nb_col; j += 64, ++d) {
+    Word w = 0;
+    for (int b = 0; b < 64 && j + b < nb_col; ++b)
+      if (line[j + b] == 1) w |= Word{1} << b;
+    row[d] = w;
+  }
 }
 
-bool is_end_point(unsigned char* const* tab, int nb_lig, int nb_col, int i, int j) {
-  return tab[i][j] == 1 && ones_around(tab, nb_lig, nb_col, i, j) == 1;
+// One line of the result from its row of bits: 1 where the bit is set,
+// 255 elsewhere.
+void unpack_line(const Word* row, int nb_col, unsigned char* line) {
+  int j = 0;
+#if defined(__SSE2__)
+  const __m128i all = _mm_set1_epi8(-1), not_one = _mm_set1_epi8(-2);  // 255 ^ 254 = 1
+  const __m128i bits = _mm_set_epi8(-128, 64, 32, 16, 8, 4, 2, 1, -128, 64, 32, 16, 8, 4, 2, 1);
+  for (; j + 64 <= nb_col; j += 64) {
+    const Word w = row[1 + (j >> 6)];
+    __m128i* out = reinterpret_cast<__m128i*>(line + j);
+    if (!w) {  // no skeleton pixel: the common case away from the skeleton
+      for (int q = 0; q < 4; ++q) _mm_storeu_si128(out + q, all);
+      continue;
+    }
+    for (int q = 0; q < 4; ++q) {
+      const unsigned m = static_cast<unsigned>(w >> (16 * q)) & 0xFFFFu;
+      // byte k holds the mask byte of its half; select bit k % 8 of it
+      const __m128i spread =
+          _mm_unpacklo_epi64(_mm_set1_epi8(static_cast<char>(m & 0xFFu)), _mm_set1_epi8(static_cast<char>(m >> 8)));
+      const __m128i set = _mm_cmpeq_epi8(_mm_and_si128(spread, bits), bits);
+      _mm_storeu_si128(out + q, _mm_xor_si128(all, _mm_and_si128(set, not_one)));
+    }
+  }
+#endif
+  for (; j < nb_col; ++j) line[j] = bitplane::bit(row, j) ? 1 : 255;
+}
+
+// One in-place pass over the interior of the bits: every skeleton pixel
+// whose code is accepted by `form` becomes background, in line and column
+// order (notes 1 to 3). form(nw, ..., w, staying, gone) gives the decision
+// with the west cell as it is and with it empty.
+template <typename Form>
+void remove_by_code(bitplane::Plane& skel, int nb_lig, const std::vector<Word>& inside, Form form) {
+  using bitplane::east;
+  using bitplane::west;
+  const int words = skel.words();
+  for (int i = 1; i <= nb_lig - 2; ++i) {
+    const Word* up = skel.row(i - 1);
+    Word* mid = skel.row(i);
+    const Word* down = skel.row(i + 1);
+    for (int d = 1; d <= words; ++d) {
+      const Word v = mid[d] & inside[d];
+      if (!v) continue;
+      const Lanes nw = west(up, d), n = up[d], ne = east(up, d), e = east(mid, d);
+      const Lanes se = east(down, d), s = down[d], sw = west(down, d), w = west(mid, d);
+      // a pixel surrounded by skeleton has the code 255, which no form takes
+      if ((nw & n & ne & e & se & s & sw & w) == ~Word{0}) continue;
+      Lanes staying = 0, gone = 0;  // west neighbour as before the pass, or removed
+      form(nw, n, ne, e, se, s, sw, w, staying, gone);
+      // A skeleton pixel whose west neighbour is a skeleton pixel of this word
+      // and whose decision depends on it is kept exactly when the west
+      // neighbour is kept xor the pixel would be removed with it staying.
+      const Word kept = bitplane::chain_xor(v & ~staying, v & (v << 1) & (staying ^ gone), staying);
+      mid[d] &= ~(v & ~kept);
+    }
+  }
+}
+
+void clean_pair(Lanes nw, Lanes n, Lanes ne, Lanes e, Lanes se, Lanes s, Lanes sw, Lanes w, Lanes& staying,
+                Lanes& gone) {
+  codes::lanes_clean_pair(nw, n, ne, e, se, s, sw, w, staying, gone);
+}
+
+void corner_pair(Lanes nw, Lanes n, Lanes ne, Lanes e, Lanes se, Lanes s, Lanes sw, Lanes w, Lanes& staying,
+                 Lanes& gone) {
+  staying = codes::lanes_corner(nw, n, ne, e, se, s, sw, w);
+  gone = codes::lanes_corner(nw, n, ne, e, se, s, sw, 0);
 }
 
 }  // namespace
 
 void finish_planes(unsigned char** tab, int nb_lig, int nb_col) {
-  // 1. background fill
-  for (int i = 0; i < nb_lig; ++i)
-    for (int j = 0; j < nb_col; ++j)
-      if (tab[i][j] == 0) tab[i][j] = 255;
+  // Fewer than three lines or columns: no interior, and every pixel the
+  // end-point sub-passes would visit is a frame pixel of value 255 after
+  // the frame reset (or lies outside a plane of one line or column), so the
+  // plane comes out all 255.
+  if (nb_lig < 3 || nb_col < 3) {
+    for (int i = 0; i < nb_lig; ++i) std::memset(tab[i], 255, static_cast<std::size_t>(nb_col));
+    return;
+  }
 
-  // 2. frame reset
-  for (int j = 0; j < nb_col; ++j) tab[0][j] = 255;
-  for (int j = 0; j < nb_col; ++j) tab[nb_lig - 1][j] = 255;
-  for (int i = 0; i < nb_lig; ++i) tab[i][0] = 255;
-  for (int i = 0; i < nb_lig; ++i) tab[i][nb_col - 1] = 255;
+  // 1 and 2: background fill and frame reset leave the skeleton pixels
+  // inside the frame, all else 255: the bits hold exactly those pixels
+  bitplane::Plane skel(nb_lig, nb_col);
+  const std::vector<Word> inside = bitplane::interior_columns(nb_col);
+  for (int i = 1; i <= nb_lig - 2; ++i) {
+    Word* row = skel.row(i);
+    pack_ones(tab[i], nb_col, row);
+    for (int d = 1; d <= skel.words(); ++d) row[d] &= inside[d];
+  }
 
   // 3. cleaning
-  for (int i = 1; i < nb_lig - 1; ++i)
-    for (int j = 1; j < nb_col - 1; ++j)
-      if (codes::kCleanTable[neighbour_code(tab, i, j)]) tab[i][j] = 255;
+  remove_by_code(skel, nb_lig, inside, clean_pair);
 
   // 4. end points next to the frame grow one pixel into it: top, bottom,
-  // left, right. A sub-pass whose line or column the plane lacks is skipped.
-  if (nb_lig >= 2)
-    for (int j = 1; j <= nb_col - 2; ++j)
-      if (is_end_point(tab, nb_lig, nb_col, 1, j)) tab[0][j] = 1;
-  if (nb_lig >= 2)
-    for (int j = 1; j <= nb_col - 2; ++j)
-      if (is_end_point(tab, nb_lig, nb_col, nb_lig - 2, j)) tab[nb_lig - 1][j] = 1;
-  if (nb_col >= 2)
-    for (int i = 1; i <= nb_lig - 2; ++i)
-      if (is_end_point(tab, nb_lig, nb_col, i, 1)) tab[i][0] = 1;
-  if (nb_col >= 2)
-    for (int i = 1; i <= nb_lig - 2; ++i)
-      if (is_end_point(tab, nb_lig, nb_col, i, nb_col - 2)) tab[i][nb_col - 1] = 1;
+  // left, right. The count sees frame pixels set by earlier sub-passes.
+  auto end_point = [&](int i, int j) {
+    if (!bitplane::bit(skel.row(i), j)) return false;
+    const int count = bitplane::count(bitplane::triple(skel.row(i - 1), j)) +
+                      bitplane::count(bitplane::triple(skel.row(i), j) & 5u) +
+                      bitplane::count(bitplane::triple(skel.row(i + 1), j));
+    return count == 1;
+  };
+  auto grow = [&](int i, int j) { skel.row(i)[1 + (j >> 6)] |= Word{1} << (j & 63); };
+  for (int j = 1; j <= nb_col - 2; ++j)
+    if (end_point(1, j)) grow(0, j);
+  for (int j = 1; j <= nb_col - 2; ++j)
+    if (end_point(nb_lig - 2, j)) grow(nb_lig - 1, j);
+  for (int i = 1; i <= nb_lig - 2; ++i)
+    if (end_point(i, 1)) grow(i, 0);
+  for (int i = 1; i <= nb_lig - 2; ++i)
+    if (end_point(i, nb_col - 2)) grow(i, nb_col - 1);
 
   // 5. corners
-  for (int i = 1; i < nb_lig - 1; ++i)
-    for (int j = 1; j < nb_col - 1; ++j)
-      if (codes::is_corner_code(neighbour_code(tab, i, j))) tab[i][j] = 255;
+  remove_by_code(skel, nb_lig, inside, corner_pair);
+
+  // the result, written once
+  for (int i = 0; i < nb_lig; ++i) unpack_line(skel.row(i), nb_col, tab[i]);
 }
 
-void finishing() { finish_planes(tab, nb_lig, nb_col); }

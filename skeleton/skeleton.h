@@ -1,14 +1,13 @@
-// Skeletonisation: thresholding, thinning and finishing.
+// Skeletonisation kernels: thresholding, thinning and finishing on explicit
+// planes. They use no program-wide state, print nothing and never end the
+// program; the program's phases (skeleton/phases.h) call them. Planes are
+// row-pointer matrices addressed [line][column], as ucmatrice builds them.
 //
-// Phases (no arguments, program-wide state, called by the driver):
-//   param      asks the grey-level window [minth, maxth]
-//   threshold  allocates tab and builds the two-valued object
-//   skeleton   thins the object in tab, with tab2 as the mark plane
-//   test       the connectivity value of the window tab3, into irep
-//   finishing  the in-place passes that turn the skeleton into the result
-//
-// Kernels (explicit planes, no program-wide state, print nothing):
 //   threshold_planes, thin_planes, finish_planes, ring_connectivity
+//
+// thin_planes and finish_planes work on bit planes of their own, about a
+// quarter of a byte per pixel, and throw std::bad_alloc when that memory
+// cannot be had.
 #pragma once
 
 // Builds the object: dst[i][j] = 1 where minth <= src[i][j] <= maxth, else 0;
@@ -31,9 +30,3 @@ void finish_planes(unsigned char** tab, int nb_lig, int nb_col);
 // 1 when the ring's 1-cells form one 8-connected group and at least one of
 // N, E, S, W is 0, else 0.
 int ring_connectivity(const unsigned char window[4][4]);
-
-void param();
-void threshold();
-void skeleton();
-void test();
-void finishing();
