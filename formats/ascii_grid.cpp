@@ -94,7 +94,7 @@ inline bool starts_with_letter(std::string_view token) {
 constexpr const char* kFieldName[6] = {"number of columns", "number of lines", "x of the lower-left corner",
                                        "y of the lower-left corner", "cell size", "nodata value"};
 
-void print_progress(int line) { con_printf("\t\tline %d                        \r", line); }
+void print_progress(int line) { con_progress(line); }
 
 [[noreturn]] void stop_reading(const std::string& message) {
   std::fclose(f1);

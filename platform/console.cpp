@@ -27,6 +27,7 @@ struct Input {
 
 Input input;
 FILE* output = nullptr;
+int output_is_terminal = -1;  // -1: not known yet
 
 FILE* out() { return output ? output : stdout; }
 
@@ -71,7 +72,10 @@ void con_use_fd_input(int fd) {
   input.fd = fd;
 }
 
-void con_set_output(FILE* o) { output = o; }
+void con_set_output(FILE* o) {
+  output = o;
+  output_is_terminal = -1;
+}
 
 void con_printf(const char* fmt, ...) {
   va_list args;
@@ -94,6 +98,15 @@ std::string con_format(const char* fmt, ...) {
 }
 
 void con_flush() { std::fflush(out()); }
+
+void con_progress(int line) {
+  con_printf("\t\tline %d                        \r", line);
+#ifndef _WIN32
+  if (output_is_terminal < 0) output_is_terminal = isatty(fileno(out())) ? 1 : 0;
+  // a carriage return does not flush a terminal's line buffer
+  if (output_is_terminal) con_flush();
+#endif
+}
 
 bool con_read_word(std::string& word) {
   // the question must be on screen before the answer is awaited

@@ -2,6 +2,7 @@
 //
 //   con_printf          formatted output (standard output unless redirected)
 //   con_format          printf into a string
+//   con_progress        the progress line of one image line
 //   con_read_word       next white-space separated word of the answers
 //   ask_word / ask_int  a word or a whole number, with the dialogue's rules
 //   con_key_wait        one key press (no echo, no Enter) before a stop
@@ -32,6 +33,10 @@ void con_printf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // printf into a string, for the messages handed to stop_run.
 std::string con_format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 void con_flush();
+
+// The progress line of image line `line` ("\t\tline %d", 24 blanks, "\r"),
+// shown at once when the output is a terminal.
+void con_progress(int line);
 
 // Reads the next word; false at end of input.
 bool con_read_word(std::string& word);
