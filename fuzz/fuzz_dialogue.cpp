@@ -20,16 +20,6 @@ namespace {
 
 std::map<std::string, std::string> originals;
 
-std::string slurp(const fs::path& p) {
-  std::string s;
-  FILE* f = std::fopen(p.c_str(), "rb");
-  if (!f) return s;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-  std::fclose(f);
-  return s;
-}
 
 }  // namespace
 
@@ -38,14 +28,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (originals.empty()) {
     seed_images::write_image_set("images/site");
     for (const auto& e : fs::recursive_directory_iterator("."))
-      if (e.is_regular_file()) originals[e.path().string()] = slurp(e.path());
+      if (e.is_regular_file()) originals[e.path().string()] = fuzz_support::read_bytes(e.path().string());
   }
   con_use_memory_input(std::string(reinterpret_cast<const char*>(data), size));
   run_program();
   // inputs unchanged, and only new files (results, a created descriptor)
   // inside images/site
   for (const auto& [path, bytes] : originals)
-    if (slurp(path) != bytes) std::abort();
+    if (fuzz_support::read_bytes(path) != bytes) std::abort();
   std::vector<fs::path> created;
   for (const auto& e : fs::recursive_directory_iterator("."))
     if (!originals.count(e.path().string()) && !e.is_directory()) created.push_back(e.path());

@@ -28,4 +28,15 @@ void write_bytes(const std::string& path, const std::uint8_t* data, std::size_t 
   std::fclose(f);
 }
 
+std::string read_bytes(const std::string& path) {
+  std::string s;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return s;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+  std::fclose(f);
+  return s;
+}
+
 }  // namespace fuzz_support

@@ -14,4 +14,7 @@ void enter_private_folder();
 
 void write_bytes(const std::string& path, const std::uint8_t* data, std::size_t size);
 
+// The whole file, or an empty string when it cannot be read.
+std::string read_bytes(const std::string& path);
+
 }  // namespace fuzz_support

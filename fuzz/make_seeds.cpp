@@ -7,6 +7,7 @@
 #include <string>
 
 #include "LIB/image.h"
+#include "fuzz_support.h"
 #include "seed_images.h"
 
 namespace fs = std::filesystem;
@@ -21,16 +22,6 @@ void put(const fs::path& path, const std::string& bytes) {
   std::fclose(f);
 }
 
-std::string slurp(const fs::path& p) {
-  std::string s;
-  FILE* f = std::fopen(p.c_str(), "rb");
-  if (!f) std::abort();
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-  std::fclose(f);
-  return s;
-}
 
 }  // namespace
 
@@ -44,8 +35,8 @@ int main(int argc, char** argv) {
   seed_images::write_image_set(scratch.string());
 
   // bitmaps: the image set's two, and small ones of every padding and type
-  put(out / "bmp/grey.bmp", slurp(scratch / "a.bmp"));
-  put(out / "bmp/colour.bmp", slurp(scratch / "c.bmp"));
+  put(out / "bmp/grey.bmp", fuzz_support::read_bytes((scratch / "a.bmp").string()));
+  put(out / "bmp/colour.bmp", fuzz_support::read_bytes((scratch / "c.bmp").string()));
   for (int width = 1; width <= 4; ++width) {
     std::vector<std::vector<unsigned char>> lines(2, std::vector<unsigned char>(3 * width, 7));
     std::vector<unsigned char*> rows = {lines[0].data(), lines[1].data()};
@@ -54,7 +45,7 @@ int main(int argc, char** argv) {
     for (int t = 0; t < 3; ++t) {
       fs::path p = scratch / "small.bmp";
       if (SauveBMP(p.c_str(), rows.data(), width, 2, t, t == 1 ? palette : nullptr) != 0) std::abort();
-      put(out / ("bmp/w" + std::to_string(width) + "_type" + std::to_string(t) + ".bmp"), slurp(p));
+      put(out / ("bmp/w" + std::to_string(width) + "_type" + std::to_string(t) + ".bmp"), fuzz_support::read_bytes(p.string()));
     }
   }
 
@@ -65,7 +56,7 @@ int main(int argc, char** argv) {
                                     "NODATA_VALUE\t-9999\r\n0\r\n255\r\n255\r\n0\r\n");
 
   // rasters: length byte, descriptor text, raster bytes
-  const std::string raw = slurp(scratch / "a.raw");
+  const std::string raw = fuzz_support::read_bytes((scratch / "a.raw").string());
   const std::string descr = "12\n16\n1\n0\n255\n1\n";
   put(out / "raster/image", std::string(1, static_cast<char>(descr.size())) + descr + raw);
   put(out / "raster/two_values", std::string(1, 5) + "3 4\n" + std::string(12, '\xc8'));

@@ -8,36 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "support/dialogue_texts.h"
 #include "support/helpers.h"
 
 namespace {
 
 using namespace testing_support;
 namespace fs = std::filesystem;
-
-const std::string kFolderPrompt = "\n\n\tName of the File Folder located in the Directory C:\\images ? ";
-const std::string kFormatHeading = "\n\tFormat type : ";
-const std::string kFormatMenu =
-    "\n\t\tNote: the extensions and the size of all images must be the same"
-    "\n\t\t0 ====> raster\n\t\t1 ====> bitmap\n\t\t2 ====> ascii\n\t\t";
-const std::string kNamePrompt = "\n\tName of input File (without any extension) ? ";
-const std::string kResultHeading = "\n\n\tName of the resulting file : ";
-const std::string kNewNamePrompt = "\n\n\tName of the File to be created (without any extension) ? ";
-const std::string kThreshold = "\n\n\tThresholding : \n\t\tMin (included) ? \t\tMax (included) ? \n";
-
-std::string result_menu(const std::string& name) {
-  return "\n\t\t0 -----> Taking into account the generic name " + name + " ? " +
-         "\n\t\t1 -----> Creation of a new File ?\n\t\t";
-}
-std::string size_report(int lines, int columns) {
-  return "\n\tTHE IMAGE HAS:  \n\t            " + std::to_string(lines) + " LINES\n\t        AND " +
-         std::to_string(columns) + " COLUMNS";
-}
-std::string progress(int lines) {
-  std::string s;
-  for (int i = 0; i < lines; ++i) s += "\t\tline " + std::to_string(i) + "                        \r";
-  return s;
-}
 
 // A filled bar at lines 2-4, columns 1-7 of a 7 x 9 image (grey 200 on 0):
 // its skeleton is line 3, columns 2-6.

@@ -5,44 +5,13 @@
 #include <filesystem>
 #include <string>
 
+#include "support/dialogue_texts.h"
 #include "support/helpers.h"
 
 namespace {
 
 using namespace testing_support;
 namespace fs = std::filesystem;
-
-const std::string kBanner =
-    "\n\n\t**************************************************************"
-    "\n\t*                                                            *"
-    "\n\t*                         SOLVIK                             *"
-    "\n\t*                                                            *"
-    "\n\t*                              based on O'Gorman algorithm   *"
-    "\n\t*                                                            *"
-    "\n\t*      thinning of grey-level images into skeletons          *"
-    "\n\t*                                                            *"
-    "\n\t*      one pixel wide: raster, bitmap and ascii grid         *"
-    "\n\t*                      Actualization February 2020           *"
-    "\n\t*                                                            *"
-    "\n\t**************************************************************";
-const std::string kFolderPrompt = "\n\n\tName of the File Folder located in the Directory C:\\images ? ";
-const std::string kFormatHeading = "\n\tFormat type : ";
-const std::string kFormatMenu =
-    "\n\t\tNote: the extensions and the size of all images must be the same"
-    "\n\t\t0 ====> raster\n\t\t1 ====> bitmap\n\t\t2 ====> ascii\n\t\t";
-const std::string kNamePrompt = "\n\tName of input File (without any extension) ? ";
-const std::string kResultHeading = "\n\n\tName of the resulting file : ";
-std::string result_menu(const std::string& name) {
-  return "\n\t\t0 -----> Taking into account the generic name " + name + " ? " +
-         "\n\t\t1 -----> Creation of a new File ?\n\t\t";
-}
-const std::string kNewNamePrompt = "\n\n\tName of the File to be created (without any extension) ? ";
-const std::string kThreshold = "\n\n\tThresholding : \n\t\tMin (included) ? \t\tMax (included) ? \n";
-
-std::string size_report(int lines, int columns) {
-  return "\n\tTHE IMAGE HAS:  \n\t            " + std::to_string(lines) + " LINES\n\t        AND " +
-         std::to_string(columns) + " COLUMNS";
-}
 
 size_t count(const std::string& text, const std::string& part) {
   size_t n = 0;

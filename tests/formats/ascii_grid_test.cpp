@@ -18,6 +18,8 @@
 #include "app/state.h"
 #include "formats/ascii_grid.h"
 #include "platform/console.h"
+#include "support/dialogue_texts.h"
+#include "support/console_capture.h"
 #include "support/helpers.h"
 
 namespace {
@@ -27,12 +29,6 @@ namespace fs = std::filesystem;
 
 const std::string kLogical = "c:\\images\\site\\g.asc";
 const std::string kProgressTail = "                        \r";  // 24 blanks
-
-std::string progress(int lines) {
-  std::string s;
-  for (int i = 0; i < lines; ++i) s += "\t\tline " + std::to_string(i) + kProgressTail;
-  return s;
-}
 
 // A case's name as a test name: letters and digits, the rest as '_'.
 std::string test_name(const char* name) {
@@ -45,24 +41,12 @@ class AsciiGrid : public ::testing::Test {
  protected:
   void SetUp() override {
     reset_state();
-    console_ = std::tmpfile();
-    con_set_output(console_);
     con_use_memory_input("");
   }
   void TearDown() override {
-    con_set_output(nullptr);
-    std::fclose(console_);
     reset_state();
   }
-  std::string console() {
-    std::fflush(console_);
-    std::rewind(console_);
-    std::string s;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, console_)) > 0) s.append(buf, n);
-    return s;
-  }
+  std::string console() const { return console_.text(); }
   // Writes `text` to a file, opens f1 on it as the driver does and runs
   // ChargeASC. Returns the status it stopped with, or -1.
   int load(const std::string& text) {
@@ -99,7 +83,7 @@ class AsciiGrid : public ::testing::Test {
   }
 
   TempDir dir_;
-  FILE* console_ = nullptr;
+  ConsoleCapture console_;
 };
 
 // --- reading: header keywords and layouts -------------------------------------

@@ -10,6 +10,7 @@
 #include "formats/raster.h"
 #include "platform/console.h"
 #include "platform/host.h"
+#include "support/console_capture.h"
 #include "support/helpers.h"
 
 namespace {
@@ -23,25 +24,13 @@ class RasterFiles : public ::testing::Test {
     previous_ = std::filesystem::current_path();
     std::filesystem::current_path(dir_.path());
     std::filesystem::create_directories("images/site");
-    console_ = std::tmpfile();
-    con_set_output(console_);
     con_use_memory_input("");
   }
   void TearDown() override {
-    con_set_output(nullptr);
-    std::fclose(console_);
     std::filesystem::current_path(previous_);
     reset_state();
   }
-  std::string console() {
-    std::fflush(console_);
-    std::rewind(console_);
-    std::string s;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, console_)) > 0) s.append(buf, n);
-    return s;
-  }
+  std::string console() const { return console_.text(); }
   // Runs `body`; returns the status it stopped with, or -1 when it did not stop.
   template <typename F>
   int stopped(F body) {
@@ -55,7 +44,7 @@ class RasterFiles : public ::testing::Test {
 
   TempDir dir_;
   std::filesystem::path previous_;
-  FILE* console_ = nullptr;
+  ConsoleCapture console_;
 };
 
 const char* kDescr = "c:\\images\\site\\a.txt";
