@@ -49,6 +49,10 @@ long long host_file_size(FILE* f) {
 bool name_stays_inside(const std::string& name) {
   if (name.empty() || name[0] == '\\' || name[0] == '/') return false;
   if (name.find(':') != std::string::npos) return false;
+  // a control byte (a NUL above all) would cut the host path short of the
+  // name the messages show
+  for (unsigned char c : name)
+    if (c < 0x20 || c == 0x7f) return false;
   std::size_t start = 0;
   for (;;) {
     std::size_t end = name.find_first_of("\\/", start);

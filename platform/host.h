@@ -33,5 +33,5 @@ bool write_atomically(const std::string& logical, const std::function<bool(const
                       std::string* why);
 
 // A folder or file name may not leave the base directory: no ".." component,
-// no leading "\" or "/", no drive (":").
+// no leading "\" or "/", no drive (":"), no control characters.
 bool name_stays_inside(const std::string& name);

@@ -25,6 +25,9 @@ const NameCase kNames[] = {
 
 TEST(HostPath, NamesThatWouldLeaveTheBaseFolderAreRefused) {
   for (const auto& c : kNames) EXPECT_EQ(name_stays_inside(c.name), c.accepted) << c.name;
+  // control bytes: a NUL would cut the host path short of the shown name
+  EXPECT_FALSE(name_stays_inside(std::string("site\0..", 7)));
+  EXPECT_FALSE(name_stays_inside(std::string("si\x1bte")));
 }
 
 struct IntCase {
