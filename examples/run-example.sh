@@ -10,12 +10,17 @@ mkdir -p "$root/out"
 cd "$root/out"
 "$build/make_example" images/example
 
-# folder, format, name, result name (0: keep), window [128, 255]
-for format in 0 1 2; do
-  printf 'example\n%s\nshapes\n0\n128\n255\n' "$format" | "$build/solvik" > "images/example/run-$format.log"
-done
-# the colour bitmap, under a name of its own
-printf 'example\n1\nshapes_colour\n0\n128\n255\n' | "$build/solvik" > images/example/run-colour.log
+# answers: folder, format, name, result name (0: keep), window [128, 255]
+run() {
+  if ! printf 'example\n%s\n%s\n0\n128\n255\n' "$1" "$2" | "$build/solvik" > "images/example/run-$2-$1.log"; then
+    echo "the run on $2 (format $1) failed; its transcript: out/images/example/run-$2-$1.log" >&2
+    exit 1
+  fi
+}
+run 0 shapes
+run 1 shapes
+run 2 shapes
+run 1 shapes_colour   # the 24-bit colour bitmap
 
 echo "The example and its skeletons are in out/images/example/:"
 for f in shapes_reg.raw shapes_reg.txt shapes_reg.bmp shapes_colour_reg.bmp shapes_reg.asc; do
