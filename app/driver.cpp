@@ -171,9 +171,7 @@ void opening() {
     std::string nomdescr2 = folder + nomfic1 + "_reg.txt";
     if (host_path(nomim2) != host_path(nomim1) && (format_type != 0 || host_path(nomdescr2) != host_path(nomdescr1))) {
       if (format_type == 0) {
-        std::string why;
-        if (!SauveDescr(nomdescr2, &why))
-          stop_run(con_format("\n\tThe result %s could not be written: %s.\n", nomdescr2.c_str(), why.c_str()));
+        SauveDescr(nomdescr2);
       }
       return;
     }
@@ -189,11 +187,8 @@ void save() {
   }
   if (format_type == 1) {
     con_printf("\n\tsaving bitmap %s ", nomim2.c_str());
-    std::string why;
-    bool ok = write_atomically(
-        nomim2,
-        [](const std::string& tmp) { return SauveBMP(tmp.c_str(), tab, nb_col, nb_lig, 0, nullptr) == 0; }, &why);
-    if (!ok) stop_run(con_format("\n\tThe result %s could not be written: %s.\n", nomim2.c_str(), why.c_str()));
+    write_result(nomim2,
+                 [](const std::string& tmp) { return SauveBMP(tmp.c_str(), tab, nb_col, nb_lig, 0, nullptr) == 0; });
   }
   if (format_type == 2) {
     con_printf("\n\tsaving ascii file %s ", nomim2.c_str());

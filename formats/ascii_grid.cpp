@@ -318,8 +318,7 @@ void ChargeASC(const std::string& nomim) {
 }
 
 void SauveASC(const std::string& nomim) {
-  std::string why;
-  bool ok = write_atomically(
+  write_result(
       nomim,
       [](const std::string& tmp) {
         f2 = std::fopen(tmp.c_str(), "w");
@@ -332,7 +331,5 @@ void SauveASC(const std::string& nomim) {
         written = std::fclose(f2) == 0 && written;
         f2 = nullptr;
         return written;
-      },
-      &why);
-  if (!ok) stop_run(con_format("\n\tThe result %s could not be written: %s.\n", nomim.c_str(), why.c_str()));
+      });
 }

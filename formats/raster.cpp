@@ -39,6 +39,16 @@ bool read_descriptor_values(FILE* f, int* const values[6]) {
   return true;
 }
 
+// Writes the six descriptor values through f2d to the host path `tmp`.
+bool write_descriptor(const std::string& tmp) {
+  f2d = std::fopen(tmp.c_str(), "w");
+  if (!f2d) return false;
+  bool ok = std::fprintf(f2d, "%d\n%d\n%d\n%d\n%d\n%d\n", nb_lig, nb_col, type, min_al, max_al, taille_pix) > 0;
+  ok = std::fclose(f2d) == 0 && ok;
+  f2d = nullptr;
+  return ok;
+}
+
 }  // namespace
 
 void ChargeDescr(const std::string& nomdescr) {
@@ -72,24 +82,14 @@ void ChargeDescr(const std::string& nomdescr) {
   type = 1;
   min_al = 0;
   max_al = 255;
+  // a descriptor that cannot be created is not needed to go on: the values
+  // are known
   std::string why;
-  if (!SauveDescr(nomdescr, &why))
+  if (!write_atomically(nomdescr, write_descriptor, &why))
     con_printf("\n\tThe descriptor %s could not be created (%s); the run goes on.\n", nomdescr.c_str(), why.c_str());
 }
 
-bool SauveDescr(const std::string& nomdescr, std::string* why) {
-  return write_atomically(
-      nomdescr,
-      [](const std::string& tmp) {
-        f2d = std::fopen(tmp.c_str(), "w");
-        if (!f2d) return false;
-        bool ok = std::fprintf(f2d, "%d\n%d\n%d\n%d\n%d\n%d\n", nb_lig, nb_col, type, min_al, max_al, taille_pix) > 0;
-        ok = std::fclose(f2d) == 0 && ok;
-        f2d = nullptr;
-        return ok;
-      },
-      why);
-}
+void SauveDescr(const std::string& nomdescr) { write_result(nomdescr, write_descriptor); }
 
 void ChargeRAW(const std::string& nomim) {
   const long long need = static_cast<long long>(nb_lig) * nb_col;
@@ -119,8 +119,7 @@ void ChargeRAW(const std::string& nomim) {
 }
 
 void SauveRAW(const std::string& nomim) {
-  std::string why;
-  bool ok = write_atomically(
+  write_result(
       nomim,
       [](const std::string& tmp) {
         f2 = std::fopen(tmp.c_str(), "wb");
@@ -131,7 +130,5 @@ void SauveRAW(const std::string& nomim) {
         written = std::fclose(f2) == 0 && written;
         f2 = nullptr;
         return written;
-      },
-      &why);
-  if (!ok) stop_run(con_format("\n\tThe result %s could not be written: %s.\n", nomim.c_str(), why.c_str()));
+      });
 }

@@ -19,9 +19,9 @@
 
 void ChargeDescr(const std::string& nomdescr);
 
-// Writes the descriptor atomically; false (with `why`) when it could not be
-// written. The caller decides whether that stops the run.
-bool SauveDescr(const std::string& nomdescr, std::string* why = nullptr);
+// Writes the descriptor atomically; a descriptor that cannot be written
+// stops the run.
+void SauveDescr(const std::string& nomdescr);
 
 void ChargeRAW(const std::string& nomim);
 

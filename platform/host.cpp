@@ -1,6 +1,8 @@
 // Host file system: see host.h.
 #include "platform/host.h"
 
+#include "platform/console.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -105,4 +107,10 @@ bool write_atomically(const std::string& logical, const std::function<bool(const
   }
   return true;
 #endif
+}
+
+void write_result(const std::string& logical, const std::function<bool(const std::string& tmp_host)>& writer) {
+  std::string why;
+  if (!write_atomically(logical, writer, &why))
+    stop_run(con_format("\n\tThe result %s could not be written: %s.\n", logical.c_str(), why.c_str()));
 }

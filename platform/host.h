@@ -5,6 +5,7 @@
 //   host_open            fopen on the host path of a logical path
 //   host_file_size       size of an open file, or -1
 //   write_atomically     write a result through a temporary file and a rename
+//   write_result         the same, stopping the run when it fails
 //   name_stays_inside    may a typed folder or file name be used in a path?
 //
 // On POSIX hosts the working directory stands for drive C:, so the logical
@@ -31,6 +32,10 @@ long long host_file_size(FILE* f);
 // survives. On failure `why` receives a short reason.
 bool write_atomically(const std::string& logical, const std::function<bool(const std::string& tmp_host)>& writer,
                       std::string* why);
+
+// write_atomically for a result of the run: a failure stops the run
+// (stop_run) with "The result <logical> could not be written: <why>."
+void write_result(const std::string& logical, const std::function<bool(const std::string& tmp_host)>& writer);
 
 // A folder or file name may not leave the base directory: no ".." component,
 // no leading "\" or "/", no drive (":"), no control characters.
