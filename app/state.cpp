@@ -28,6 +28,7 @@ FILE* f1 = nullptr;
 FILE* f2 = nullptr;
 FILE* f1d = nullptr;
 FILE* f2d = nullptr;
+std::string descriptor_to_create;
 
 namespace {
 void close_stream(FILE*& f) {
@@ -49,6 +50,7 @@ void reset_state() {
   X_min = Y_min = dpix_size = nodata = 0.0;
   std::memset(texte, 0, sizeof texte);
   nomim2.clear();
+  descriptor_to_create.clear();
   close_stream(f1);
   close_stream(f2);
   close_stream(f1d);

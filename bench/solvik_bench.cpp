@@ -43,7 +43,7 @@
 #include "app/state.h"
 #include "bench/images.h"
 #include "bench/processes.h"
-#include "formats/ascii_grid.h"
+#include "app/files.h"
 #include "platform/console.h"
 #include "platform/host.h"
 #include "skeleton/skeleton.h"

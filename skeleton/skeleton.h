@@ -1,6 +1,6 @@
 // Skeletonisation kernels: thresholding, thinning and finishing on explicit
 // planes. They use no program-wide state, print nothing and never end the
-// program; the program's phases (skeleton/phases.h) call them. Planes are
+// program; the program's phases (app/phases.h) call them. Planes are
 // row-pointer matrices addressed [line][column], as ucmatrice builds them.
 //
 //   threshold_planes, thin_planes, finish_planes, ring_connectivity

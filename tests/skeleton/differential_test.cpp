@@ -19,7 +19,7 @@
 #include "app/state.h"
 #include "skeleton/bitplane.h"
 #include "skeleton/codes.h"
-#include "skeleton/phases.h"
+#include "app/phases.h"
 #include "skeleton/skeleton.h"
 #include "support/helpers.h"
 #include "support/reference.h"
