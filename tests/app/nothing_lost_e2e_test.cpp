@@ -346,6 +346,20 @@ TEST_F(NothingLost, NoMemoryForABitmapIsSaidAsSuch) {
       << r.output.substr(r.output.size() > 300 ? r.output.size() - 300 : 0);
 }
 
+// A bitmap that is there but of a layout the program does not read gets a
+// second line under "No File" that says why.
+TEST_F(NothingLost, RefusedBitmapSaysWhyUnderNoFile) {
+  std::string b = bmp_of(dir_.path(), bar(4, 4));
+  b[28] = 32;  // bits per pixel
+  write_file(site() / "x.bmp", b);
+  RunResult r = run("s 1 x 0 128 255");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("\n\tNo File  c:\\images\\s\\x.bmp \n\tThe file cannot be read: 32 bits per pixel; "
+                          "only 8- and 24-bit bitmaps are read.\n"),
+            std::string::npos)
+      << r.output;
+}
+
 // 10. Result names as long as the file system takes are written, in every
 //     format.
 TEST_F(NothingLost, LongestLegalResultNamesAreWritten) {
