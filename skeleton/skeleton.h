@@ -1,13 +1,20 @@
 // Skeletonisation kernels: thresholding, thinning and finishing on explicit
-// planes. They use no program-wide state, print nothing and never end the
-// program; the program's phases (skeleton/phases.h) call them. Planes are
-// row-pointer matrices addressed [line][column], as ucmatrice builds them.
+// planes, and the connectivity value of a window.
 //
 //   threshold_planes, thin_planes, finish_planes, ring_connectivity
 //
-// thin_planes and finish_planes work on bit planes of their own, about a
-// quarter of a byte per pixel, and throw std::bad_alloc when that memory
-// cannot be had.
+// The contract of every kernel here:
+//  - Planes are row-pointer matrices addressed [line][column] of nb_lig
+//    lines of nb_col bytes, as ucmatrice(nb_col, nb_lig) builds them. Every
+//    row must be readable and writable for nb_col bytes.
+//  - nb_lig and nb_col must be at least 1, and the planes and their rows
+//    not null. A call that breaks this throws std::invalid_argument, naming
+//    the value, before it touches any byte.
+//  - thin_planes and finish_planes work on bit planes of their own, about a
+//    quarter of a byte per pixel, and throw std::bad_alloc when that memory
+//    cannot be had.
+//  - No kernel prints, ends the program or uses program-wide state: calls
+//    on different planes may run at once from several threads.
 #pragma once
 
 // Builds the object: dst[i][j] = 1 where minth <= src[i][j] <= maxth, else 0;

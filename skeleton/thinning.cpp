@@ -37,7 +37,7 @@
 //     both outcomes of the west test; where they differ and the west
 //     neighbour may go, a pixel goes exactly when its west neighbour goes
 //     xor the test passes with the neighbour staying: a chain along the
-//     word, resolved by codes.h's chain_xor.
+//     word, resolved by bitplane.h's chain_xor.
 // 10. Deleting a line waits until the next line has been decided, because
 //     that line's codes must still see it (note 2); the deletion then
 //     clears the bits and wakes the neighbours' candidate bits. The bytes
@@ -45,6 +45,7 @@
 // Extra memory: two bit planes (a quarter of a byte per pixel) while the
 // kernel runs; it throws std::bad_alloc when they cannot be had.
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -53,6 +54,7 @@
 
 #include "skeleton/bitplane.h"
 #include "skeleton/codes.h"
+#include "skeleton/contract.h"
 #include "skeleton/skeleton.h"
 
 namespace {
@@ -87,6 +89,88 @@ struct Word3 {
     return static_cast<unsigned>(here >> (b - 1)) & 7u;
   }
 };
+
+// --- the window tests, from codes::kWindowRules ------------------------------
+//
+// The mark plane around marked pixels, 64 pixels at once, in ring order
+// (NW, N, NE, E, SE, S, SW, W): present (not 0 at the start of the pass),
+// going (marked and confirmed in this pass) and second (second mark).
+struct MarkRing {
+  Lanes present[8] = {}, going[8] = {}, second[8] = {};
+};
+
+// The four window tests, each ring cell read by its rule: the one form both
+// the word-wide decisions and the pixel table below are made of.
+constexpr Lanes windows_pass(const MarkRing& m) {
+  Lanes all = ~Lanes{0};
+  for (int t = 0; t < 4; ++t) {
+    Lanes c[8] = {};
+    for (int k = 0; k < 8; ++k) c[k] = codes::read_cell(codes::kWindowRules[t][k], m.present[k], m.going[k], m.second[k]);
+    all &= codes::lanes_connected(c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7]);
+  }
+  return all;
+}
+
+// The pixel table's index carries the second mark of NW only, and going
+// marks only of the line above and W: the cells no other rule reads so.
+constexpr bool rules_fit_the_pixel_index() {
+  for (const auto& test : codes::kWindowRules)
+    for (int k = 1; k < 8; ++k)
+      if (test[k] == codes::S) return false;
+  return true;
+}
+static_assert(rules_fit_the_pixel_index());
+
+// kWindowsAgree[index]: 1 when all four window tests of a marked pixel pass.
+// The index describes the mark plane around the pixel during the pass:
+//   bits 0-2   NW, N, NE present (not 0)
+//   bits 3-5   NW, N, NE going (1 or 2)
+//   bit  6     NW marked with the second mark (2)
+//   bit  7     W present
+//   bit  8     W going
+//   bit  9     E present
+//   bits 10-12 SW, S, SE present
+// Cells not yet visited hold 0 or 255 only, so present means kept there.
+// Built 64 indices at a time by windows_pass.
+constexpr std::array<std::uint8_t, 8192> make_windows_agree() {
+  std::array<std::uint8_t, 8192> t{};
+  Lanes low[6] = {};  // index bits 0-5 for the 64 indices of a word
+  for (int b = 0; b < 64; ++b)
+    for (int k = 0; k < 6; ++k)
+      if ((b >> k) & 1) low[k] |= Lanes{1} << b;
+  for (unsigned q = 0; q < 8192 / 64; ++q) {
+    auto bit = [&](int k) { return k < 6 ? low[k] : ((q >> (k - 6)) & 1u) ? ~Lanes{0} : Lanes{0}; };
+    MarkRing m;
+    const Lanes present[8] = {bit(0), bit(1), bit(2), bit(9), bit(12), bit(11), bit(10), bit(7)};
+    const Lanes going[8] = {bit(3), bit(4), bit(5), 0, 0, 0, 0, bit(8)};
+    for (int k = 0; k < 8; ++k) m.present[k] = present[k], m.going[k] = going[k];
+    m.second[0] = bit(6);
+    const Lanes pass = windows_pass(m);
+    for (int b = 0; b < 64; ++b) t[64 * q + b] = (pass >> b) & 1u;
+  }
+  return t;
+}
+constexpr std::array<std::uint8_t, 8192> kWindowsAgree = make_windows_agree();
+
+// kMarkByRows[above | middle << 3 | below << 6] is kMarkTable of the code
+// whose rows are these triples (bit 0 of a triple is column j-1; the centre
+// bit of `middle` is ignored).
+constexpr unsigned code_from_rows(unsigned above, unsigned middle, unsigned below) {
+  return ((above & 1u) ? ring::NW : 0u) | ((above & 2u) ? ring::N : 0u) | ((above & 4u) ? ring::NE : 0u) |
+         ((middle & 4u) ? ring::E : 0u) | ((below & 4u) ? ring::SE : 0u) | ((below & 2u) ? ring::S : 0u) |
+         ((below & 1u) ? ring::SW : 0u) | ((middle & 1u) ? ring::W : 0u);
+}
+
+constexpr std::array<std::uint8_t, 512> make_mark_by_rows() {
+  std::array<std::uint8_t, 512> t{};
+  for (unsigned x = 0; x < 512; ++x) t[x] = codes::kMarkTable[code_from_rows(x & 7u, (x >> 3) & 7u, x >> 6)];
+  return t;
+}
+constexpr std::array<std::uint8_t, 512> kMarkByRows = make_mark_by_rows();
+// rows .#. / ### / .#. (code 170: no list) and ##. / #.. / ... (NW, N, W)
+static_assert(kMarkByRows[0b010'111'010] == 0);
+static_assert(kMarkByRows[0b000'001'011] == codes::kMarkTable[ring::NW | ring::N | ring::W] &&
+              kMarkByRows[0b000'001'011] == 1);
 
 class Thinner {
  public:
@@ -168,7 +252,7 @@ class Thinner {
       const int j = 64 * (d - 1) + b;
       const unsigned above = up.triple(b), middle = mid.triple(b), below = down.triple(b);
       const unsigned columns = (j == 1 ? 6u : 7u) & (j == nb_col_ - 2 ? 3u : 7u);
-      const unsigned mark = codes::kMarkByRows[(above & up_mask & columns) | (middle & columns) << 3 |
+      const unsigned mark = kMarkByRows[(above & up_mask & columns) | (middle & columns) << 3 |
                                                (below & down_mask & columns) << 6];
       if (!mark) {
         keep &= ~(Word{1} << b);
@@ -177,7 +261,7 @@ class Thinner {
       const unsigned w_going = static_cast<unsigned>(b ? (going >> (b - 1)) & 1u : west_going);
       const unsigned index = above | going_up.triple(b) << 3 | (second_up.triple(b) & 1u) << 6 | (middle & 1u) << 7 |
                              w_going << 8 | (middle & 4u) << 7 | below << 10;
-      if (codes::kWindowsAgree[index]) {
+      if (kWindowsAgree[index]) {
         going |= Word{1} << b;
         if (mark == 2) second |= Word{1} << b;
       }
@@ -191,63 +275,80 @@ class Thinner {
     }
   }
 
-  // Word-wide: all 64 pixels of word d of line i at once.
-  void decide_word_wide(int i, int d) {
+  // The ring of word d of line i in the bits at the start of the pass: what
+  // the window tests read as present, and what the codes see (the same but
+  // for frame cells, which only a word touching the frame has).
+  struct Neighbourhood {
+    Lanes present[8];
+    Lanes object[8];
+    Lanes centre;
+  };
+
+  Neighbourhood read_neighbourhood(int i, int d) const {
+    using bitplane::east;
+    using bitplane::west;
     const Word* up = present_.row(i - 1);
     const Word* mid = present_.row(i);
     const Word* down = present_.row(i + 1);
-    const Word* mu = object_mask(i - 1);
-    const Word* md = object_mask(i + 1);
-    const Word* mm = inside_.data();
+    Neighbourhood n{{west(up, d), up[d], east(up, d), east(mid, d), east(down, d), down[d], west(down, d), west(mid, d)},
+                    {},
+                    mid[d]};
+    std::copy(std::begin(n.present), std::end(n.present), std::begin(n.object));
+    if (i == 1 || i == nb_lig_ - 2 || d == 1 || 64 * d > nb_col_ - 2) {
+      const Word* above = object_mask(i - 1);
+      const Word* below = object_mask(i + 1);
+      const Word* inside = inside_.data();
+      const Lanes object[8] = {west(up, above, d),  up[d] & above[d],     east(up, above, d), east(mid, inside, d),
+                               east(down, below, d), down[d] & below[d], west(down, below, d), west(mid, inside, d)};
+      std::copy(std::begin(object), std::end(object), std::begin(n.object));
+      n.centre = mid[d] & inside[d];
+    }
+    return n;
+  }
+
+  static Lanes deletion_codes(const Neighbourhood& n) {
+    const Lanes* o = n.object;
+    return n.centre & codes::lanes_deletion(o[0], o[1], o[2], o[3], o[4], o[5], o[6], o[7]);
+  }
+
+  // Which pixels of the word go, given which of them are marked: the window
+  // tests with the marks of the line above, and the west neighbour's fate
+  // carried along the word (note 9).
+  Lanes going_pixels(int d, const Neighbourhood& n, Lanes marked) const {
     using bitplane::east;
     using bitplane::west;
+    MarkRing ring;
+    std::copy(std::begin(n.present), std::end(n.present), std::begin(ring.present));
+    const Word* going_up = going_up_.data();
+    const Word* second_up = second_up_.data();
+    ring.going[0] = west(going_up, d), ring.going[1] = going_up[d], ring.going[2] = east(going_up, d);
+    ring.second[0] = west(second_up, d), ring.second[1] = second_up[d], ring.second[2] = east(second_up, d);
+    const Lanes west_staying = marked & windows_pass(ring);
+    ring.going[7] = ~Lanes{0};
+    const Lanes west_going = marked & windows_pass(ring);
+    // where the two differ and the west neighbour can go, a pixel goes
+    // exactly when the neighbour goes xor it passes with the neighbour
+    // staying
+    const Lanes can_go = west_staying | west_going;
+    const Word carry = going_[d - 1] >> 63;  // the west neighbour of bit 0, decided
+    Lanes fixed = west_staying;
+    if ((can_go & 1u) && carry) fixed = (fixed & ~Word{1}) | (west_going & 1u);
+    return bitplane::chain_xor(fixed, (west_staying ^ west_going) & (can_go << 1), west_staying);
+  }
 
-    // the mark plane at the start of the pass (tab2 not 0)
-    const Lanes p_nw = west(up, d), p_n = up[d], p_ne = east(up, d);
-    const Lanes p_w = west(mid, d), p_e = east(mid, d);
-    const Lanes p_sw = west(down, d), p_s = down[d], p_se = east(down, d);
-    // codes: the same but for the frame cells, which only a word touching
-    // the frame sees
-    Lanes o_nw = p_nw, o_n = p_n, o_ne = p_ne, o_w = p_w, o_e = p_e, o_sw = p_sw, o_s = p_s, o_se = p_se;
-    Lanes centre = mid[d];
-    if (i == 1 || i == nb_lig_ - 2 || d == 1 || 64 * d > nb_col_ - 2) {
-      o_nw = west(up, mu, d), o_n = up[d] & mu[d], o_ne = east(up, mu, d);
-      o_w = west(mid, mm, d), o_e = east(mid, mm, d);
-      o_sw = west(down, md, d), o_s = down[d] & md[d], o_se = east(down, md, d);
-      centre = mid[d] & mm[d];
-    }
-    const Lanes member = centre & codes::lanes_deletion(o_nw, o_n, o_ne, o_e, o_se, o_s, o_sw, o_w);
+  // Word-wide: all 64 pixels of word d of line i at once.
+  void decide_word_wide(int i, int d) {
+    const Neighbourhood n = read_neighbourhood(i, d);
+    const Lanes marked = deletion_codes(n);
     Word* cand = candidates_.row(i);
-    cand[d] = member;
-    if (!member) {
+    cand[d] = marked;
+    if (!marked) {
       candidates_.unmark_word(i, d);
       return;
     }
-
-    // what the line above decided
-    const Lanes g_nw = west(going_up_.data(), d), g_n = going_up_[d], g_ne = east(going_up_.data(), d);
-    const Lanes second_nw = west(second_up_.data(), d);
-    const Lanes k_n = p_n & ~g_n, k_ne = p_ne & ~g_ne;
-    const Lanes ks_nw = p_nw & ~(g_nw & ~second_nw);
-
-    const Lanes north = codes::lanes_connected(ks_nw, k_n, k_ne, p_e, p_se, p_s, p_sw, p_w);
-    const Lanes south = codes::lanes_connected(p_nw, p_n, p_ne, p_e, p_se, p_s, p_sw, p_w);
-    const Lanes east_test = codes::lanes_connected(p_nw, p_n, k_ne, p_e, p_se, p_s, p_sw, p_w);
-    const Lanes west_staying = codes::lanes_connected(ks_nw, p_n, p_ne, p_e, p_se, p_s, p_sw, p_w);
-    const Lanes west_going = codes::lanes_connected(ks_nw, p_n, p_ne, p_e, p_se, p_s, p_sw, 0);
-
-    const Lanes agree = member & north & south & east_test;
-    // The west test depends on whether the west neighbour goes: with it
-    // staying a pixel passes by west_staying, with it going by west_going.
-    // Where the two differ and the west neighbour can go (it agrees too), the
-    // pixel goes exactly when the neighbour goes xor west_staying.
-    const Word carry = going_[d - 1] >> 63;  // the west neighbour of bit 0, decided
-    Lanes fixed = agree & west_staying;
-    if ((agree & 1u) && carry) fixed = (fixed & ~Word{1}) | (west_going & 1u);
-    const Lanes going = bitplane::chain_xor(fixed, agree & (west_staying ^ west_going) & (agree << 1), west_staying);
-    if (going) {
+    if (const Lanes going = going_pixels(d, n, marked)) {
       going_[d] = going;
-      second_[d] = going & codes::lanes_second_mark(o_n, o_ne, o_w);
+      second_[d] = going & codes::lanes_second_mark(n.object[1], n.object[2], n.object[7]);
       note_going(d);
     }
   }
@@ -359,6 +460,7 @@ class Thinner {
 }  // namespace
 
 int thin_planes(unsigned char** tab, unsigned char** tab2, int nb_lig, int nb_col) {
+  skeleton_contract::check_planes("thin_planes", tab, tab2, nb_lig, nb_col);
   set_frame(tab, nb_lig, nb_col);
   if (nb_lig < 3 || nb_col < 3) return 1;  // no interior: one pass deleting nothing
   Thinner thinner(tab, tab2, nb_lig, nb_col);

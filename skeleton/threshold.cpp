@@ -5,9 +5,11 @@
 #include <cstddef>
 #include <cstring>
 
+#include "skeleton/contract.h"
 #include "skeleton/skeleton.h"
 
 void threshold_planes(unsigned char** src, unsigned char** dst, int nb_lig, int nb_col, int minth, int maxth) {
+  skeleton_contract::check_planes("threshold_planes", src, dst, nb_lig, nb_col);
   // The bounds are compared as signed integers, so a negative minth admits
   // 0 and a maxth above 255 admits 255: clamp them to the grey levels. One
   // unsigned comparison per pixel then decides, which vectorises.
