@@ -33,6 +33,7 @@
 #include "skeleton/bitplane.h"
 #include "skeleton/codes.h"
 #include "skeleton/contract.h"
+#include "skeleton/parallel.h"
 #include "skeleton/skeleton.h"
 
 namespace {
@@ -111,7 +112,7 @@ void corner_pair(Lanes nw, Lanes n, Lanes ne, Lanes e, Lanes se, Lanes s, Lanes 
 
 }  // namespace
 
-void finish_planes(unsigned char** tab, int nb_lig, int nb_col) {
+void finish_planes(unsigned char** tab, int nb_lig, int nb_col, int threads) {
   skeleton_contract::check_planes("finish_planes", tab, tab, nb_lig, nb_col);
   // Fewer than three lines or columns: no interior, and every pixel the
   // end-point sub-passes would visit is a frame pixel of value 255 after
@@ -124,13 +125,19 @@ void finish_planes(unsigned char** tab, int nb_lig, int nb_col) {
 
   // 1 and 2: background fill and frame reset leave the skeleton pixels
   // inside the frame, all else 255: the bits hold exactly those pixels
+  // (reading and writing the bytes is cut into bands of lines on several
+  // threads; the in-place passes, where every line depends on the one
+  // above, run on one)
+  const int workers = parallel::workers_for(threads, nb_lig, nb_col);
   bitplane::Plane skel(nb_lig, nb_col);
   const std::vector<Word> inside = bitplane::interior_columns(nb_col);
-  for (int i = 1; i <= nb_lig - 2; ++i) {
-    Word* row = skel.row(i);
-    bitplane::pack_ones(tab[i], nb_col, row);
-    for (int d = 1; d <= skel.words(); ++d) row[d] &= inside[d];
-  }
+  parallel::by_lines(nb_lig - 2, workers, [&](int first, int last) {
+    for (int i = first + 1; i <= last + 1; ++i) {
+      Word* row = skel.row(i);
+      bitplane::pack_ones(tab[i], nb_col, row);
+      for (int d = 1; d <= skel.words(); ++d) row[d] &= inside[d];
+    }
+  });
 
   // 3. cleaning
   remove_by_code(skel, nb_lig, inside, clean_pair);
@@ -158,6 +165,8 @@ void finish_planes(unsigned char** tab, int nb_lig, int nb_col) {
   remove_by_code(skel, nb_lig, inside, corner_pair);
 
   // the result, written once
-  for (int i = 0; i < nb_lig; ++i) unpack_line(skel.row(i), nb_col, tab[i]);
+  parallel::by_lines(nb_lig, workers, [&](int first, int last) {
+    for (int i = first; i <= last; ++i) unpack_line(skel.row(i), nb_col, tab[i]);
+  });
 }
 
