@@ -16,6 +16,7 @@
 //     cannot make it allocate more than the file itself could fill.
 #include "LIB/image.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +25,7 @@
 #include <utility>
 #include <vector>
 
+#include "LIB/NRUTIL.h"
 #include "platform/host.h"
 
 namespace {
@@ -100,30 +102,13 @@ BMP_Header unpack_header(const unsigned char* BuffHeader) {
   return h;
 }
 
-// Releases a matrix built by new_matrix (or partly built: missing rows are
-// null, and free(null) does nothing).
-void release_matrix(unsigned char** Mat, int NbLig) {
-  for (int i = 0; i < NbLig; ++i) std::free(Mat[i]);
-  std::free(Mat);
-}
-
-// A table of NbLig row pointers, each row a separate zero-filled block of
-// `larg` bytes: the layout of ucmatrice, so frucmatrice releases it. An
-// empty picture still gets a table (and empty rows one byte each), so that
-// reading a file of width or height 0 succeeds. Null when memory runs out.
+// A matrix of NbLig rows of `larg` bytes from ucmatrice, so frucmatrice
+// releases it. An empty picture still gets a table (of one row of one
+// byte), so that reading a file of width or height 0 succeeds. Null when
+// memory runs out.
 unsigned char** new_matrix(long long larg, int NbLig) {
-  const std::size_t lines = NbLig > 0 ? static_cast<std::size_t>(NbLig) : 1;
-  const std::size_t bytes = larg > 0 ? static_cast<std::size_t>(larg) : 1;
-  auto** Mat = static_cast<unsigned char**>(std::calloc(lines, sizeof(unsigned char*)));
-  if (!Mat) return nullptr;
-  for (int i = 0; i < NbLig; ++i) {
-    Mat[i] = static_cast<unsigned char*>(std::calloc(bytes, 1));
-    if (!Mat[i]) {
-      release_matrix(Mat, i);
-      return nullptr;
-    }
-  }
-  return Mat;
+  if (larg > INT_MAX) return nullptr;
+  return ucmatrice(larg > 0 ? static_cast<int>(larg) : 1, NbLig > 0 ? NbLig : 1);
 }
 
 // A refusal with its reason; always null.
@@ -213,7 +198,7 @@ unsigned char** read_bmp(FILE* f, int* NbCol, int* NbLig, int* Type, Color32* CM
   const std::size_t tbuff = BuffTmp.size();
   for (int i = height - 1; i >= 0 && tbuff > 0; --i) {
     if (std::fread(BuffTmp.data(), 1, tbuff, f) != tbuff) {
-      release_matrix(Mat, height);
+      frucmatrice(Mat, height);
       return refuse(why, "the file could not be read at line " + std::to_string(i));
     }
     std::memcpy(Mat[i], BuffTmp.data(), static_cast<std::size_t>(larg));

@@ -3,10 +3,9 @@
 #include "LIB/NRUTIL.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <unordered_set>
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
@@ -22,15 +21,6 @@ struct Header {
   std::size_t pad;     // keeps the row pointers 16-byte aligned
 };
 constexpr std::size_t kMapFrom = std::size_t{1} << 21;
-
-// The tables built here as one block. frmatrice also releases tables whose
-// rows were allocated one by one with malloc (as the BMP reader builds
-// them), and tells the two apart by this list.
-std::mutex blocks_mutex;
-std::unordered_set<const void*>& blocks() {
-  static std::unordered_set<const void*> set;
-  return set;
-}
 
 void* zeroed_block(std::size_t bytes, std::size_t& mapped) {
   mapped = 0;
@@ -71,30 +61,13 @@ T** matrice(int NbCol, int NbLig) {
   T** Mat = reinterpret_cast<T**>(block + sizeof(Header));
   T* rows = reinterpret_cast<T*>(block + start);
   for (std::size_t i = 0; i < lines; ++i) Mat[i] = rows + i * columns;
-  try {
-    std::lock_guard<std::mutex> lock(blocks_mutex);
-    blocks().insert(Mat);
-  } catch (...) {
-    release_block(block);
-    return nullptr;
-  }
   return Mat;
 }
 
+// The whole block goes at once, whatever NbLig says.
 template <typename T>
-void frmatrice(T** Mat, int NbLig) {
-  if (!Mat) return;
-  bool one_block = false;
-  {
-    std::lock_guard<std::mutex> lock(blocks_mutex);
-    one_block = blocks().erase(Mat) == 1;
-  }
-  if (one_block) {
-    release_block(reinterpret_cast<unsigned char*>(Mat) - sizeof(Header));
-    return;
-  }
-  for (int i = 0; i < NbLig; ++i) std::free(Mat[i]);
-  std::free(Mat);
+void frmatrice(T** Mat, int /*NbLig*/) {
+  if (Mat) release_block(reinterpret_cast<unsigned char*>(Mat) - sizeof(Header));
 }
 
 template <typename T>

@@ -8,9 +8,7 @@
 // A matrix is a table of NbLig row pointers to zero-filled rows of NbCol
 // elements, reached as Mat[line][column]; the table and its rows are one
 // block (large ones in huge pages where the system grants them), and
-// fr<name> releases it. frucmatrice also releases a table whose rows were
-// each allocated with malloc. Allocators take the
-// columns first. A zero count or an allocation that cannot be served gives
+// fr<name> releases it whole. Allocators take the columns first. A zero count or an allocation that cannot be served gives
 // null; a partly built matrix is never handed out (what was built is
 // released). Nothing here prints, keeps state or ends the program.
 #pragma once

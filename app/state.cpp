@@ -38,8 +38,8 @@ void close_stream(FILE*& f) {
 }  // namespace
 
 void reset_state() {
-  // A 24-bit BMP plane is wider than nb_col, but every plane is a table of
-  // nb_lig separately allocated rows, which is all the release needs.
+  // A 24-bit BMP plane is wider than nb_col, but every plane is one block
+  // from ucmatrice, which the release takes whole.
   if (tab2) frucmatrice(tab2, nb_lig);
   if (tab) frucmatrice(tab, nb_lig);
   tab2 = tab = nullptr;
