@@ -43,8 +43,8 @@ std::string read_text(const std::string& file) {
   return s.str();
 }
 
-// A T: three end-junction branches of length 2, four nodes; 10 m pixels of
-// 20 m lines north up, in UTM 31N.
+// 10 m pixels of 20 m lines, north up, in UTM 31N; the T below has three
+// end-junction branches of length 2 and four nodes.
 Georef utm_georef() {
   Georef g;
   g.valid = true;
@@ -52,10 +52,6 @@ Georef utm_georef() {
   std::copy(gt, gt + 6, g.geotransform);
   g.wkt = "EPSG:32631";
   return g;
-}
-SkeletonGraph t_graph() {
-  Plane p = Plane::from_picture({"#####", "..#..", "..#.."});
-  return build_graph(p.rows(), p.lines, p.columns);
 }
 
 TEST(SummaryCsv, OneRowPerComponentWithMapBox) {
@@ -78,6 +74,11 @@ TEST(SummaryCsv, OneRowPerComponentWithMapBox) {
 }
 
 #if defined(SOLVIK_HAVE_VECTOR)
+
+SkeletonGraph t_graph() {
+  Plane p = Plane::from_picture({"#####", "..#..", "..#.."});
+  return build_graph(p.rows(), p.lines, p.columns);
+}
 
 // ogrinfo's report of a file, or "" when ogrinfo cannot be run.
 std::string ogrinfo(const std::string& args) {
