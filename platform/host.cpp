@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <cstdint>
 #include <random>
+#include <thread>
 
 #ifdef _WIN32
 #include <io.h>
@@ -315,6 +317,17 @@ void install_interrupt_cleanup() {
 }
 
 #endif
+
+std::string temporary_name_beside(const std::string& path, const std::string& extension) {
+  static thread_local std::mt19937_64 rng{std::random_device{}() ^
+                                          static_cast<std::uint64_t>(std::hash<std::thread::id>{}(std::this_thread::get_id()))};
+  char tag[24];
+  std::snprintf(tag, sizeof tag, "%016llx", static_cast<unsigned long long>(rng()));
+  const std::size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  return folder + "." + name + "." + tag + ".tmp" + extension;
+}
 
 bool write_atomically(const std::string& path, const std::function<bool(const std::string& tmp_path)>& writer,
                       std::string* why) {

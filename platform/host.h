@@ -11,6 +11,8 @@
 //   same_file            do two host paths name one existing file?
 //   path_exists          is there anything (even a dangling link) at a path?
 //   write_atomically     write one or more files, each whole or not at all
+//   temporary_name_beside  a fresh hidden name beside a path, for writers
+//                        that need a real name (a file and its side files)
 //   install_interrupt_cleanup
 //                        interrupts remove a temporary file before ending;
 //                        file size limits and closed pipes become errors
@@ -73,6 +75,13 @@ struct AtomicOutput {
 bool write_atomically(const std::vector<AtomicOutput>& outputs, std::string* why);
 bool write_atomically(const std::string& path, const std::function<bool(const std::string& tmp_path)>& writer,
                       std::string* why);
+
+// "<folder>/.<name>.<random>.tmp<extension>": a name nothing uses yet in
+// the folder of `path`, so a rename onto `path` stays within one file
+// system; `extension` (".shp", or "") is kept last for libraries that choose
+// a format by it. For writers whose file and side files need a real name;
+// the caller removes what it made there when it fails.
+std::string temporary_name_beside(const std::string& path, const std::string& extension);
 
 // SIGINT, SIGTERM and SIGHUP remove the temporary file being written (if it
 // has a name), then end the program as the signal would. SIGXFSZ and SIGPIPE
