@@ -8,7 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 mkdir -p "$root/out"
 cd "$root/out"
-"$build/make_example" images/example
+"$build/examples/make_example" images/example
 
 # answers: folder, format, name, result name (0: keep), window [128, 255]
 run() {
