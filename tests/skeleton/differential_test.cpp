@@ -21,6 +21,7 @@
 #include "skeleton/codes.h"
 #include "app/phases.h"
 #include "skeleton/skeleton.h"
+#include "skeleton/thinning_detail.h"
 #include "support/helpers.h"
 #include "support/reference.h"
 
@@ -271,6 +272,42 @@ TEST(Differential, EveryThreadCountGivesTheReferenceBytes) {
       if (HasFailure()) return;
     }
   }
+}
+
+// A band starts a pass on a guess of the marks above it. Guessing from no
+// line at all is often wrong, so every band must then decide its pass
+// again: the bytes and passes stay those of one thread, and the wrong
+// guesses really happen.
+TEST(Differential, WrongGuessesGiveTheSameBytes) {
+  const unsigned first = env_or("SOLVIK_DIFF_SEED", 20240601u);
+  const unsigned count = env_or("SOLVIK_DIFF_COUNT", 2400u) / 8;
+  long long redone = 0;
+  for (unsigned seed = first; seed < first + count; ++seed) {
+    const Scene sc = make_scene(seed);
+    if (sc.lines < 8) continue;
+    Plane grey = sc.grey, tab(sc.lines, std::vector<unsigned char>(sc.columns, 0));
+    RowPointers g(grey), t(tab);
+    threshold_planes(g.get(), t.get(), sc.lines, sc.columns, sc.minth, sc.maxth, 1);
+    Plane one_tab = tab, one_grey = grey;
+    RowPointers g1(one_grey), t1(one_tab);
+    const int passes = thin_planes(t1.get(), g1.get(), sc.lines, sc.columns, 1);
+    for (int threads : {2, 3, 8})
+      for (int guess_lines : {0, 1}) {
+        SCOPED_TRACE(describe(seed, sc) + ", " + std::to_string(threads) + " threads, guessing from " +
+                     std::to_string(guess_lines) + " lines");
+        Plane tab_n = tab, grey_n = grey;
+        RowPointers gn(grey_n), tn(tab_n);
+        int again = 0;
+        EXPECT_EQ(thinning_detail::thin_planes_guessing(tn.get(), gn.get(), sc.lines, sc.columns, threads,
+                                                        guess_lines, &again),
+                  passes);
+        EXPECT_SAME_PLANE("tab after thinning", tab_n, one_tab);
+        EXPECT_SAME_PLANE("tab2 after thinning", grey_n, one_grey);
+        if (HasFailure()) return;
+        redone += again;
+      }
+  }
+  EXPECT_GT(redone, 0) << "no guess was ever wrong: the second decision went untested";
 }
 
 // Finishing on planes of 0, 1 and 255 in any arrangement (not only thinned
