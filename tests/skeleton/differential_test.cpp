@@ -312,7 +312,7 @@ TEST(Differential, WrongGuessesGiveTheSameBytes) {
 
 // Finishing on planes of 0, 1 and 255 in any arrangement (not only thinned
 // ones): blocks, runs and frames full of skeleton exercise every cleaning
-// and corner code and every end-point sub-pass.
+// and corner code and every end-point sub-pass; on one thread and on two.
 TEST(Differential, FinishingEqualsTheReferenceOnAnyPlane) {
   const unsigned first = env_or("SOLVIK_DIFF_SEED", 20240601u);
   const unsigned count = env_or("SOLVIK_DIFF_COUNT", 2400u);
@@ -328,10 +328,14 @@ TEST(Differential, FinishingEqualsTheReferenceOnAnyPlane) {
         v = u < p1 ? 1 : u < p1 + (1 - p1) * p0 ? 0 : 255;
       }
     Plane ref = mine;
-    RowPointers m(mine), r(ref);
-    finish_planes(m.get(), lines, columns);
+    RowPointers r(ref);
     reference::finishing(r.get(), lines, columns);
-    EXPECT_SAME_PLANE("tab after finishing", mine, ref);
+    for (int threads : {1, 2}) {  // two: the in-place passes follow one another line by line
+      Plane done = mine;
+      RowPointers m(done);
+      finish_planes(m.get(), lines, columns, threads);
+      EXPECT_SAME_PLANE("tab after finishing on " + std::to_string(threads) + " threads", done, ref);
+    }
     if (HasFailure()) return;
   }
 }
