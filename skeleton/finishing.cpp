@@ -22,6 +22,7 @@
 //     thinning leaves, which is all that reaches the finishing.
 // Extra memory: one bit plane (an eighth of a byte per pixel) while the
 // kernel runs; it throws std::bad_alloc when that cannot be had.
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -164,17 +165,21 @@ void finish_bits(bitplane::Plane& skel, const std::vector<Word>& inside, int nb_
 void finish_bits_on_two_threads(bitplane::Plane& skel, const std::vector<Word>& inside, int nb_lig, int nb_col) {
   std::atomic<int> cleaned{0};  // lines 1 .. cleaned are clean
   EndPoints ends{skel, nb_lig, nb_col};
+  // the lines are handed over in batches, so that the follower, when it
+  // has caught up, sleeps and wakes once a batch rather than once a line
+  constexpr int kBatch = 64;
   auto wait_cleaned = [&](int line) {
-    for (int seen = cleaned.load(std::memory_order_acquire); seen < line;
-         seen = cleaned.load(std::memory_order_acquire))
-      cleaned.wait(seen, std::memory_order_acquire);
+    int seen = cleaned.load(std::memory_order_acquire);
+    if (seen >= line) return;
+    const int until = std::min(line + kBatch - 1, nb_lig - 2);
+    for (; seen < until; seen = cleaned.load(std::memory_order_acquire)) cleaned.wait(seen, std::memory_order_acquire);
   };
   parallel::on_threads(2, [&](int k) {
     if (k == 1) {
       for (int i = 1; i <= nb_lig - 2; ++i) {
         remove_line(skel, i, inside, clean_pair);
         cleaned.store(i, std::memory_order_release);
-        cleaned.notify_one();
+        if (i % kBatch == 0 || i == nb_lig - 2) cleaned.notify_one();
       }
       return;
     }
