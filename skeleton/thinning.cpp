@@ -372,6 +372,9 @@ class Band {
         boundary_(static_cast<std::size_t>(s.present.stride()), 0),
         held_budget_(held_budget) {
     if (index_ > 0) guess_first_ = std::max(bands_[index_ - 1].lo_ + 1, lo_ - guess_lines);
+    // a line holds at most words() deletions back; the budget is checked
+    // before each line, so the list never grows past this
+    if (index_ > 0) held_.reserve(held_budget_ + static_cast<std::size_t>(s.present.words()));
   }
 
   // Called once every band exists: the line of this band before which it
@@ -819,8 +822,8 @@ int thinning_detail::thin_planes_guessing(unsigned char** tab, unsigned char** t
   const std::vector<int> starts = band_starts(shared, std::min(workers, (nb_lig - 2) / 2));
   const int bands = static_cast<int>(starts.size()) - 1;
   Progress progress(bands);
-  // held deletions: 16 bytes each, at most 32 MiB over all bands
-  const std::size_t held_budget = std::max<std::size_t>(4096, (std::size_t{32} << 20) / 16 / bands);
+  // held deletions: 16 bytes each, about 16 MiB over all bands
+  const std::size_t held_budget = std::max<std::size_t>(1024, (std::size_t{16} << 20) / 16 / bands);
   std::vector<Band> band_list;
   band_list.reserve(static_cast<std::size_t>(bands));
   for (int b = 0; b < bands; ++b)
