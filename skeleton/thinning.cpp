@@ -804,12 +804,12 @@ std::vector<int> band_starts(const Shared& s, int bands) {
 }  // namespace
 
 int thin_planes(unsigned char** tab, unsigned char** tab2, int nb_lig, int nb_col, int threads) {
-  return thinning_detail::thin_planes_guessing(tab, tab2, nb_lig, nb_col, threads, thinning_detail::kGuessLines,
+  return thinning_detail::thin_planes_guessing(tab, tab2, nb_lig, nb_col, threads, thinning_detail::kGuessLines, 0,
                                                nullptr);
 }
 
 int thinning_detail::thin_planes_guessing(unsigned char** tab, unsigned char** tab2, int nb_lig, int nb_col,
-                                          int threads, int guess_lines, int* redone) {
+                                          int threads, int guess_lines, std::size_t held_budget, int* redone) {
   skeleton_contract::check_planes("thin_planes", tab, tab2, nb_lig, nb_col);
   set_frame(tab, nb_lig, nb_col);
   if (redone) *redone = 0;
@@ -823,7 +823,7 @@ int thinning_detail::thin_planes_guessing(unsigned char** tab, unsigned char** t
   const int bands = static_cast<int>(starts.size()) - 1;
   Progress progress(bands);
   // held deletions: 16 bytes each, about 16 MiB over all bands
-  const std::size_t held_budget = std::max<std::size_t>(1024, (std::size_t{16} << 20) / 16 / bands);
+  if (held_budget == 0) held_budget = std::max<std::size_t>(1024, (std::size_t{16} << 20) / 16 / bands);
   std::vector<Band> band_list;
   band_list.reserve(static_cast<std::size_t>(bands));
   for (int b = 0; b < bands; ++b)
