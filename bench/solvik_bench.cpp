@@ -11,14 +11,19 @@
 //      of N runs (wall and CPU time), passes, and the by-the-letter reference
 //      once, with the ratio and whether both give the same bytes;
 //   2. generated 8192 x 8192 images of the same kinds, the kernels alone;
-//   3. the peak memory of one processing of an image held in memory, in a
+//   3. thinning 8192 x 8192 blobs and strokes with 1, 2 (and, where there
+//      are more cores, 4 and 8) threads: the speed-up over one thread;
+//   4. the peak memory of one processing of an image held in memory, in a
 //      child process so that nothing else of the benchmark counts;
-//   4. whole runs of the program on 8192 x 8192 blobs in each format (raster,
+//   5. whole runs of the program on 8192 x 8192 blobs in each format (raster,
 //      8-bit BMP, ASCII grid), answers piped in, in a temporary folder: wall
-//      time, peak memory of the child, and the result checked against the
-//      kernels;
-//   5. reading and writing an 8192 x 8192 ASCII grid in this process.
-// --quick skips the reference on the 4096 images and sections 4 and 5.
+//      time against the processing in memory, peak memory of the child, and
+//      the result checked against the kernels;
+//   6. whole raster runs on the shared 4096 strokes and noise against
+//      Leptonica's pixThinConnected on the same pictures (when the benchmark
+//      was built with Leptonica);
+//   7. reading and writing an 8192 x 8192 ASCII grid in this process.
+// --quick skips the reference on the 4096 images and sections 5 to 7.
 // Finally the targets are checked.
 //
 // Child mode (used by section 3): solvik_bench --child-peak KIND SIZE
@@ -32,16 +37,19 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "LIB/NRUTIL.h"
 #include "LIB/image.h"
 #include "app/state.h"
 #include "bench/images.h"
+#include "bench/leptonica.h"
 #include "bench/processes.h"
 #include "app/files.h"
 #include "platform/console.h"
@@ -164,40 +172,6 @@ std::string load_average() {
   return a + " " + b + " " + c;
 }
 
-// Thinning alone of generated images with 1, 2 (and, where there are more
-// cores, 4 and 8) threads: median ms and the speed-up over one thread.
-// Returns the speed-up with two threads on the first kind (0 if not run).
-double thread_speedups(int size, int runs) {
-  const int cores = static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN));
-  std::vector<int> counts = {1, 2};
-  for (int n : {4, 8})
-    if (n <= cores) counts.push_back(n);
-  std::printf("\n## Thinning on several threads, %d x %d (threshold, then thin_planes alone)\n\n", size, size);
-  std::printf("| image | threads | median ms | speed-up |\n|---|---:|---:|---:|\n");
-  double two = 0;
-  Planes p(size, size);
-  for (const char* kind : {"blobs", "strokes"}) {
-    const Picture pic = generate(kind, size, size, kSeed);
-    double one = 0;
-    for (int n : counts) {
-      std::vector<double> times;
-      for (int r = 0; r < runs; ++r) {
-        copy_into(pic, p.tab2);
-        threshold_planes(p.tab2, p.tab, p.lines, p.columns, kMinth, kMaxth, n);
-        const double w0 = now_wall();
-        thin_planes(p.tab, p.tab2, p.lines, p.columns, n);
-        times.push_back(now_wall() - w0);
-      }
-      const double t = median(times);
-      if (n == 1) one = t;
-      if (n == 2 && two == 0) two = one / t;
-      std::printf("| %s_%d | %d | %s | %sx |\n", kind, size, n, milliseconds(t).c_str(), fixed(one / t, 2).c_str());
-      std::fflush(stdout);
-    }
-  }
-  return two;
-}
-
 // --- child mode: one processing of a generated image -------------------------
 int child_peak(const std::string& kind, int size) {
   if (kind == "none") return 0;  // the bare process, for comparison
@@ -288,13 +262,6 @@ bool ascii_result_matches(const fs::path& file, unsigned char** tab, int lines, 
   return !(in >> word);
 }
 
-struct WholeRun {
-  std::string format;
-  double input_mb = 0;
-  ChildResult child;
-  bool result_ok = false;
-};
-
 std::string status_word(const ChildResult& c) {
   if (!c.started) return "not started";
   return c.status == 0 ? "exit 0" : "exit " + std::to_string(c.status);
@@ -303,66 +270,75 @@ std::string status_word(const ChildResult& c) {
 // --- the report -------------------------------------------------------------------
 
 struct Target {
+  explicit Target(std::string w) : what(std::move(w)) {}
   std::string what;
   std::string measured;
   bool measured_ok = false;
   bool met = false;
+  void set(const std::string& m, bool ok, bool is_met) {
+    measured = m;
+    measured_ok = ok;
+    met = is_met;
+  }
 };
 
-void print_targets(const std::vector<Target>& targets) {
-  std::printf("\n## Targets\n\n| target | measured | met |\n|---|---|---|\n");
-  for (const auto& t : targets)
-    std::printf("| %s | %s | %s |\n", t.what.c_str(), t.measured_ok ? t.measured.c_str() : "not measured",
-                !t.measured_ok ? "-"
-                : t.met        ? "yes"
-                               : "NO");
-}
+// Every target the benchmark checks, in the order they are printed.
+struct Targets {
+  Target ratio{"blobs_4096: at least 30x faster than the reference"};
+  Target blobs{"blobs_4096: threshold + thinning + finishing <= 0.52 s"};
+  Target strokes{"strokes_4096: <= 0.09 s"};
+  Target noise{"noise_4096: <= 0.04 s"};
+  Target threads_blobs{"thinning 8192^2 blobs, 2 threads: >= 1.6x one thread"};
+  Target threads_strokes{"thinning 8192^2 strokes, 2 threads: >= 1.6x one thread"};
+  Target whole{"whole raster run, 8192^2 blobs: < 0.6 s"};
+  Target whole_ratio{"whole raster run, 8192^2 blobs: <= 1.5x the processing in memory"};
+  Target memory{"whole raster run, 8192^2 blobs: peak < 2.25 B/px + 64 MiB"};
+  Target leptonica_strokes{"whole raster run, strokes_4096: <= 0.25 of Leptonica's pixThinConnected"};
+  Target leptonica_noise{"whole raster run, noise_4096: <= 0.35 of Leptonica's pixThinConnected"};
 
-}  // namespace
+  void print() const {
+    std::printf("\n## Targets\n\n| target | measured | met |\n|---|---|---|\n");
+    for (const Target* t : {&ratio, &blobs, &strokes, &noise, &threads_blobs, &threads_strokes, &whole, &whole_ratio,
+                            &memory, &leptonica_strokes, &leptonica_noise})
+      std::printf("| %s | %s | %s |\n", t->what.c_str(), t->measured_ok ? t->measured.c_str() : "not measured",
+                  !t->measured_ok ? "-"
+                  : t->met        ? "yes"
+                                  : "NO");
+  }
+};
 
-int main(int argc, char** argv) {
+// --- the sections -------------------------------------------------------------------
+
+struct Options {
   std::string folder;
   bool quick = false;
   int runs = 5;
-  for (int k = 1; k < argc; ++k) {
-    const std::string a = argv[k];
-    if (a == "--child-peak" && k + 2 < argc) return child_peak(argv[k + 1], std::atoi(argv[k + 2]));
-    if (a == "--quick") {
-      quick = true;
-    } else if (a == "--runs" && k + 1 < argc) {
-      runs = std::max(1, std::atoi(argv[++k]));
-    } else if (a == "-h" || a == "--help") {
-      std::printf("usage: %s [FOLDER] [--quick] [--runs N]\n", argv[0]);
-      return 0;
-    } else {
-      folder = a;
-    }
-  }
-  if (folder.empty()) folder = (fs::path(SOLVIK_SOURCE_DIR) / ".." / "shared" / "bench").lexically_normal().string();
-  if (!fs::is_directory(folder)) {
-    std::fprintf(stderr, "no benchmark images in %s (give the folder as the first argument)\n", folder.c_str());
-    return 2;
-  }
+};
 
-  // before anything big is loaded: the children's peaks must not include ours
-  Spawner spawner;
+// The 8192 x 8192 blobs, kept for the whole runs: the picture, the
+// finished plane the kernels make of it, and how long that takes in memory.
+struct BigBlobs {
+  Picture picture;
+  std::vector<unsigned char> result;  // line 0 first
+  std::vector<unsigned char*> rows;   // into result
+  double in_memory_s = 0;
+};
 
+constexpr int kBig = 8192;
+
+void print_header(const Options& o) {
   std::printf("# solvik benchmark\n\n");
-  std::printf("- images: %s; window [%d, %d]; %d runs per image (median)%s\n", folder.c_str(), kMinth, kMaxth, runs,
-              quick ? "; --quick" : "");
-  std::printf("- processors: %ld; load average at start: %s\n", sysconf(_SC_NPROCESSORS_ONLN), load_average().c_str());
+  std::printf("- images: %s; window [%d, %d]; %d runs per image (median)%s\n", o.folder.c_str(), kMinth, kMaxth,
+              o.runs, o.quick ? "; --quick" : "");
+  std::printf("- processors: %ld; threads: %d; load average at start: %s\n", sysconf(_SC_NPROCESSORS_ONLN),
+              solvik_threads(), load_average().c_str());
   std::printf("- times are wall-clock; CPU is this thread's processor time (the same work when the machine is busy)\n");
   std::fflush(stdout);
+}
 
-  std::vector<Target> targets;
-  Target t_ratio{"blobs_4096: at least 30x faster than the reference", "", false, false};
-  Target t_blobs{"blobs_4096: threshold + thinning + finishing <= 0.52 s", "", false, false};
-  Target t_strokes{"strokes_4096: <= 0.09 s", "", false, false};
-  Target t_noise{"noise_4096: <= 0.04 s", "", false, false};
-  Target t_whole{"whole raster run, 8192^2 blobs: < 0.6 s", "", false, false};
-  Target t_memory{"whole raster run, 8192^2 blobs: peak < 2.25 B/px + 64 MiB", "", false, false};
-
-  // 1. the shared images
+// 1. The shared images against the reference. Returns whether the kernels
+// and the reference gave the same bytes and passes on every image compared.
+bool shared_images(const Options& o, Targets& targets) {
   std::printf("\n## Shared images: threshold + thinning + finishing\n\n");
   std::printf(
       "| image | passes | median ms | CPU ms | thr / thin / fin ms | Mpx/s | reference s | ratio | same bytes |\n");
@@ -373,14 +349,14 @@ int main(int argc, char** argv) {
       const std::string name = std::string(kind) + "_" + std::to_string(size);
       Picture pic;
       std::string why;
-      if (!load_shared(folder, name, pic, &why)) {
+      if (!load_shared(o.folder, name, pic, &why)) {
         std::printf("| %s | %s |||||||\n", name.c_str(), why.c_str());
         continue;
       }
       Planes p(pic.lines, pic.columns);
-      const Timing t = time_kernels(pic, p, runs);
+      const Timing t = time_kernels(pic, p, o.runs);
       ReferenceRun ref;
-      if (size <= 1024 || !quick) ref = run_reference(pic, p);
+      if (size <= 1024 || !o.quick) ref = run_reference(pic, p);
       if (ref.ran) all_same = all_same && ref.same && ref.passes == t.passes;
       const double mpx = static_cast<double>(pic.pixels()) / 1e6;
       std::printf("| %s | %d | %s | %s | %s / %s / %s | %s | %s | %s | %s |\n", name.c_str(), t.passes,
@@ -391,54 +367,89 @@ int main(int argc, char** argv) {
                   : ref.same && ref.passes == t.passes ? "yes"
                                                        : "NO");
       std::fflush(stdout);
-      if (size == 4096) {
-        const std::string ms = fixed(t.wall, 3) + " s (CPU " + fixed(t.cpu, 3) + " s)";
-        if (std::string(kind) == "blobs") {
-          t_blobs = {t_blobs.what, ms, true, t.wall <= 0.52};
-          if (ref.ran) t_ratio = {t_ratio.what, fixed(ref.seconds / t.wall, 1) + "x", true, ref.seconds / t.wall >= 30};
-        }
-        if (std::string(kind) == "strokes") t_strokes = {t_strokes.what, ms, true, t.wall <= 0.09};
-        if (std::string(kind) == "noise") t_noise = {t_noise.what, ms, true, t.wall <= 0.04};
+      if (size != 4096) continue;
+      const std::string ms = fixed(t.wall, 3) + " s (CPU " + fixed(t.cpu, 3) + " s)";
+      const std::string k = kind;
+      if (k == "blobs") {
+        targets.blobs.set(ms, true, t.wall <= 0.52);
+        if (ref.ran) targets.ratio.set(fixed(ref.seconds / t.wall, 1) + "x", true, ref.seconds / t.wall >= 30);
       }
+      if (k == "strokes") targets.strokes.set(ms, true, t.wall <= 0.09);
+      if (k == "noise") targets.noise.set(ms, true, t.wall <= 0.04);
     }
   }
+  return all_same;
+}
 
-  // 2. generated 8192 x 8192 images
-  constexpr int kBig = 8192;
+// 2. Generated 8192 x 8192 images, the kernels alone. Keeps the blobs.
+BigBlobs generated_images(const Options& o) {
   std::printf("\n## Generated %d x %d images: threshold + thinning + finishing\n\n", kBig, kBig);
   std::printf("| image | object | passes | median ms | CPU ms | thr / thin / fin ms | Mpx/s |\n");
   std::printf("|---|---:|---:|---:|---:|---|---:|\n");
-  Picture big_blobs;
-  std::vector<unsigned char> big_blobs_result;  // finished plane, line 0 first
-  {
-    Planes p(kBig, kBig);
-    for (const char* kind : {"blobs", "strokes", "noise", "full"}) {
-      Picture pic = generate(kind, kBig, kBig, kSeed);
-      long long object = 0;
-      for (unsigned char v : pic.bytes) object += v != 0;
-      const Timing t = time_kernels(pic, p, std::max(1, std::min(runs, 3)));
-      std::printf("| %s_%d | %s %% | %d | %s | %s | %s / %s / %s | %s |\n", kind, kBig,
-                  fixed(100.0 * static_cast<double>(object) / static_cast<double>(pic.pixels()), 1).c_str(), t.passes,
-                  milliseconds(t.wall).c_str(), milliseconds(t.cpu).c_str(), milliseconds(t.threshold).c_str(),
-                  milliseconds(t.thinning).c_str(), milliseconds(t.finishing).c_str(),
-                  fixed(static_cast<double>(pic.pixels()) / 1e6 / t.wall, 0).c_str());
-      std::fflush(stdout);
-      if (std::string(kind) == "blobs") {
-        big_blobs = std::move(pic);
-        big_blobs_result.resize(big_blobs.pixels());
-        for (int i = 0; i < kBig; ++i)
-          std::memcpy(big_blobs_result.data() + static_cast<std::size_t>(i) * kBig, p.tab[i], kBig);
-      }
-    }
+  BigBlobs big;
+  Planes p(kBig, kBig);
+  for (const char* kind : {"blobs", "strokes", "noise", "full"}) {
+    Picture pic = generate(kind, kBig, kBig, kSeed);
+    long long object = 0;
+    for (unsigned char v : pic.bytes) object += v != 0;
+    const Timing t = time_kernels(pic, p, std::max(1, std::min(o.runs, 3)));
+    std::printf("| %s_%d | %s %% | %d | %s | %s | %s / %s / %s | %s |\n", kind, kBig,
+                fixed(100.0 * static_cast<double>(object) / static_cast<double>(pic.pixels()), 1).c_str(), t.passes,
+                milliseconds(t.wall).c_str(), milliseconds(t.cpu).c_str(), milliseconds(t.threshold).c_str(),
+                milliseconds(t.thinning).c_str(), milliseconds(t.finishing).c_str(),
+                fixed(static_cast<double>(pic.pixels()) / 1e6 / t.wall, 0).c_str());
+    std::fflush(stdout);
+    if (std::string(kind) != "blobs") continue;
+    big.picture = std::move(pic);
+    big.in_memory_s = t.wall;
+    big.result.resize(big.picture.pixels());
+    for (int i = 0; i < kBig; ++i) std::memcpy(big.result.data() + static_cast<std::size_t>(i) * kBig, p.tab[i], kBig);
   }
-  std::vector<unsigned char*> result_rows(kBig);
-  for (int i = 0; i < kBig; ++i) result_rows[i] = big_blobs_result.data() + static_cast<std::size_t>(i) * kBig;
+  big.rows.resize(kBig);
+  for (int i = 0; i < kBig; ++i) big.rows[i] = big.result.data() + static_cast<std::size_t>(i) * kBig;
+  return big;
+}
 
-  const double speedup = thread_speedups(kBig, std::max(1, std::min(runs, 3)));
-  Target t_threads{"thinning 8192^2 blobs, 2 threads: >= 1.6x one thread", fixed(speedup, 2) + "x", true,
-                   speedup >= 1.6};
+// 3. Thinning alone with 1, 2 (and, where there are more cores, 4 and 8)
+// threads. The counts take turns run after run, so that a busy moment of
+// the machine falls on all of them alike.
+void thread_speedups(int size, int runs, Targets& targets) {
+  const int cores = static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN));
+  std::vector<int> counts = {1, 2};
+  for (int n : {4, 8})
+    if (n <= cores) counts.push_back(n);
+  std::printf("\n## Thinning on several threads, %d x %d (threshold, then thin_planes alone)\n\n", size, size);
+  std::printf("| image | threads | median ms | best ms | speed-up (medians) | speed-up (bests) |\n");
+  std::printf("|---|---:|---:|---:|---:|---:|\n");
+  Planes p(size, size);
+  for (const char* kind : {"blobs", "strokes"}) {
+    const Picture pic = generate(kind, size, size, kSeed);
+    std::vector<std::vector<double>> times(counts.size());
+    for (int r = 0; r < runs; ++r)
+      for (std::size_t c = 0; c < counts.size(); ++c) {
+        copy_into(pic, p.tab2);
+        threshold_planes(p.tab2, p.tab, p.lines, p.columns, kMinth, kMaxth, counts[c]);
+        const double w0 = now_wall();
+        thin_planes(p.tab, p.tab2, p.lines, p.columns, counts[c]);
+        times[c].push_back(now_wall() - w0);
+      }
+    const double one = median(times[0]), one_best = *std::min_element(times[0].begin(), times[0].end());
+    for (std::size_t c = 0; c < counts.size(); ++c) {
+      const double t = median(times[c]), best = *std::min_element(times[c].begin(), times[c].end());
+      std::printf("| %s_%d | %d | %s | %s | %sx | %sx |\n", kind, size, counts[c], milliseconds(t).c_str(),
+                  milliseconds(best).c_str(), fixed(one / t, 2).c_str(), fixed(one_best / best, 2).c_str());
+      if (counts[c] == 2)
+        (std::string(kind) == "blobs" ? targets.threads_blobs : targets.threads_strokes)
+            .set(fixed(one / t, 2) + "x (medians " + milliseconds(one) + " -> " + milliseconds(t) + " ms; bests " +
+                     fixed(one_best / best, 2) + "x)",
+                 true, one / t >= 1.6);
+    }
+    std::fflush(stdout);
+  }
+}
 
-  // 3. peak memory of one processing in memory
+// 4. The peak memory of one processing held in memory, in child processes.
+void peak_memory(Spawner& spawner) {
   const std::string self = self_path();
   std::printf("\n## Peak memory of one processing held in memory (child process)\n\n");
   std::printf("| image | pixels | peak RSS MiB | B/px | allowed (2.25 B/px + 64 MiB) |\n|---|---:|---:|---:|---:|\n");
@@ -454,125 +465,281 @@ int main(int argc, char** argv) {
     }
   }
   std::fflush(stdout);
+}
 
-  // 4. whole runs of the program, and 5. the ASCII grid in this process
-  if (!quick) {
+// A temporary folder laid out as the program expects: images/bench/ below
+// it. Removed with everything in it at the end.
+struct WorkFolder {
+  fs::path root, images;
+  WorkFolder() {
     std::string tmpl = (fs::temp_directory_path() / "solvik-bench-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) {
+    if (!mkdtemp(tmpl.data())) return;
+    root = tmpl;
+    images = root / "images" / "bench";
+    fs::create_directories(images);
+  }
+  ~WorkFolder() {
+    std::error_code ec;
+    if (!root.empty()) fs::remove_all(root, ec);
+  }
+  WorkFolder(const WorkFolder&) = delete;
+  WorkFolder& operator=(const WorkFolder&) = delete;
+  bool ok() const { return !root.empty(); }
+};
+
+// Whole runs of the program on images/bench/NAME in format `answer`
+// (0 raster, 1 BMP, 2 ASCII grid): the median wall time of `runs`, the
+// largest peak, and whether every run ended well and its result passed
+// `check`. The result is removed after each run, and `between` (when
+// given) is called.
+struct WholeRuns {
+  double wall_s = 0;
+  long long peak_kib = 0;
+  std::string status = "not started";
+  bool ok = false;
+};
+
+WholeRuns run_program(Spawner& spawner, const WorkFolder& work, const std::string& name, int answer,
+                      const char* ext, int runs, const std::function<bool(const fs::path&)>& check,
+                      const std::function<void()>& between = {}) {
+  const fs::path result = work.images / (name + "_reg" + ext);
+  const std::string answers = "bench\n" + std::to_string(answer) + "\n" + name + "\n0\n" + std::to_string(kMinth) +
+                              "\n" + std::to_string(kMaxth) + "\n";
+  write_bytes(work.root / "answers.txt", answers);
+  WholeRuns w;
+  std::vector<double> walls;
+  w.ok = true;
+  for (int r = 0; r < runs; ++r) {
+    const ChildResult c = spawner.run(SOLVIK_PROGRAM, {}, work.root.string(), (work.root / "answers.txt").string(),
+                                      (work.root / "output.txt").string());
+    walls.push_back(c.wall_s);
+    w.peak_kib = std::max(w.peak_kib, c.peak_kib);
+    w.status = status_word(c);
+    w.ok = w.ok && c.status == 0 && check(result);
+    std::error_code ec;
+    fs::remove(result, ec);
+    fs::remove(work.images / (name + "_reg.txt"), ec);
+    if (c.status != 0) break;
+    if (between) between();
+  }
+  w.wall_s = median(walls);
+  return w;
+}
+
+// 5. Whole runs on the 8192 x 8192 blobs in each format; the raster run
+// `runs` times (median), each followed by a processing in memory of the
+// same picture (so that both meet the machine alike), the others once.
+void whole_runs(Spawner& spawner, const WorkFolder& work, BigBlobs& big, int runs, Targets& targets) {
+  const std::string name = "blobs_" + std::to_string(kBig);
+  const double px = static_cast<double>(kBig) * kBig;
+  std::printf("\n## Whole runs of the program on %s (answers piped in)\n\n", name.c_str());
+  std::printf("| format | input MB | runs | wall s | in memory s | ratio | peak RSS MiB | B/px | status | result equals the kernels |\n");
+  std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---|---|\n");
+  struct Format {
+    const char* label;
+    int answer;
+    const char* ext;
+    int runs;
+    std::function<bool()> write;
+    std::function<bool(const fs::path&)> check;
+  };
+  unsigned char** rows = big.rows.data();
+  const std::vector<Format> formats = {
+      {"raster (.raw + .txt)", 0, ".raw", runs, [&] { return write_raster(work.images, name, big.picture); },
+       [&](const fs::path& f) { return raster_result_matches(f, rows, kBig, kBig); }},
+      {"BMP, 8 bits", 1, ".bmp", 1, [&] { return write_bmp(work.images, name, big.picture); },
+       [&](const fs::path& f) { return bmp_result_matches(f, rows, kBig, kBig); }},
+      {"ASCII grid", 2, ".asc", 1, [&] { return write_ascii_grid(work.images, name, big.picture); },
+       [&](const fs::path& f) { return ascii_result_matches(f, rows, kBig, kBig); }},
+  };
+  for (const auto& f : formats) {
+    if (!f.write()) {
+      std::printf("| %s | cannot write the input |||||||||\n", f.label);
+      continue;
+    }
+    const fs::path input = work.images / (name + f.ext);
+    const double input_mb = static_cast<double>(fs::file_size(input)) / 1e6;
+    std::vector<double> in_memory;
+    std::function<void()> between;
+    if (f.answer == 0)
+      between = [&] {
+        Planes p(kBig, kBig);
+        in_memory.push_back(time_kernels(big.picture, p, 1).wall);
+      };
+    const WholeRuns w = run_program(spawner, work, name, f.answer, f.ext, f.runs, f.check, between);
+    if (!in_memory.empty()) big.in_memory_s = median(in_memory);
+    const double bytes = static_cast<double>(w.peak_kib) * 1024;
+    std::printf("| %s | %s | %d | %s | %s | %sx | %s | %s | %s | %s |\n", f.label, fixed(input_mb, 1).c_str(), f.runs,
+                fixed(w.wall_s, 3).c_str(), fixed(big.in_memory_s, 3).c_str(),
+                fixed(w.wall_s / big.in_memory_s, 2).c_str(),
+                fixed(bytes / kMiB, 1).c_str(), fixed(bytes / px, 3).c_str(), w.status.c_str(), w.ok ? "yes" : "NO");
+    std::fflush(stdout);
+    if (f.answer == 0) {
+      targets.whole.set(fixed(w.wall_s, 2) + " s", w.ok, w.wall_s < 0.6);
+      targets.whole_ratio.set(fixed(w.wall_s / big.in_memory_s, 2) + "x (" + fixed(w.wall_s, 3) + " / " +
+                                  fixed(big.in_memory_s, 3) + " s)",
+                              w.ok, w.wall_s <= 1.5 * big.in_memory_s);
+      targets.memory.set(fixed(bytes / px, 3) + " B/px (" + fixed(bytes / kMiB, 1) + " MiB)", w.ok,
+                         bytes < 2.25 * px + 64 * kMiB);
+    }
+    std::error_code ec;
+    fs::remove(input, ec);
+  }
+}
+
+// 6. Whole raster runs on the shared 4096 strokes and noise against
+// Leptonica's thinning call on the same pictures, in this run.
+void against_leptonica(Spawner& spawner, const WorkFolder& work, const Options& o, Targets& targets) {
+  std::printf("\n## Whole raster runs against Leptonica's pixThinConnected (thinning call alone, in memory)\n\n");
+  if (!leptonica_available()) {
+    std::printf("(the benchmark was built without Leptonica: install libleptonica-dev and build again)\n");
+    return;
+  }
+  std::printf("| image | whole run s (median of %d) | pixThinConnected s (median of 3) | ratio | goal | result equals the kernels |\n",
+              o.runs);
+  std::printf("|---|---:|---:|---:|---:|---|\n");
+  for (const char* kind : {"strokes", "noise"}) {
+    const std::string name = std::string(kind) + "_4096";
+    Picture pic;
+    std::string why;
+    if (!load_shared(o.folder, name, pic, &why)) {
+      std::printf("| %s | %s |||||\n", name.c_str(), why.c_str());
+      continue;
+    }
+    Planes p(pic.lines, pic.columns);
+    copy_into(pic, p.tab2);
+    threshold_planes(p.tab2, p.tab, p.lines, p.columns, kMinth, kMaxth);
+    thin_planes(p.tab, p.tab2, p.lines, p.columns);
+    finish_planes(p.tab, p.lines, p.columns);
+    if (!write_raster(work.images, name, pic)) {
+      std::printf("| %s | cannot write the input |||||\n", name.c_str());
+      continue;
+    }
+    const WholeRuns w = run_program(spawner, work, name, 0, ".raw", o.runs, [&](const fs::path& f) {
+      return raster_result_matches(f, p.tab, p.lines, p.columns);
+    });
+    const double lept = leptonica_thin_seconds(pic, 3);
+    const double goal = std::string(kind) == "strokes" ? 0.25 : 0.35;
+    const double ratio = lept > 0 ? w.wall_s / lept : 0;
+    std::printf("| %s | %s | %s | %s | <= %s | %s |\n", name.c_str(), fixed(w.wall_s, 3).c_str(),
+                lept > 0 ? fixed(lept, 3).c_str() : "failed", lept > 0 ? fixed(ratio, 3).c_str() : "-",
+                fixed(goal, 2).c_str(), w.ok ? "yes" : "NO");
+    std::fflush(stdout);
+    (std::string(kind) == "strokes" ? targets.leptonica_strokes : targets.leptonica_noise)
+        .set(fixed(ratio, 3) + " (" + fixed(w.wall_s, 3) + " / " + fixed(lept, 3) + " s)", w.ok && lept > 0,
+             ratio <= goal);
+    std::error_code ec;
+    fs::remove(work.images / (name + ".raw"), ec);
+    fs::remove(work.images / (name + ".txt"), ec);
+  }
+}
+
+// 7. The ASCII grid reader and writer in this process, on the finished
+// plane (values 1 and 255).
+void ascii_grid_in_process(const WorkFolder& work, BigBlobs& big) {
+  std::printf("\n## ASCII grid of %d x %d in this process\n\n", kBig, kBig);
+  std::printf("| operation | bytes | s | MB/s | check |\n|---|---:|---:|---:|---|\n");
+  const fs::path home = fs::current_path();
+  fs::current_path(work.root);
+  std::FILE* quiet = std::fopen("/dev/null", "w");
+  con_set_output(quiet);
+  const std::string logical = "c:\\images\\bench\\grid.asc";
+  const fs::path host = work.images / "grid.asc";
+  reset_state();
+  nb_lig = nb_col = kBig;
+  X_min = 1000.5;
+  Y_min = 2000;
+  dpix_size = 30;
+  tab = big.rows.data();
+  std::string failure;
+  double w0 = now_wall();
+  try {
+    SauveASC(logical);
+  } catch (const RunStopped&) {
+    failure = "SauveASC stopped the run";
+  }
+  const double write_s = now_wall() - w0;
+  tab = nullptr;
+  std::error_code ec;
+  const auto size = fs::file_size(host, ec);
+  const double mb = ec ? 0 : static_cast<double>(size) / 1e6;
+  std::printf("| SauveASC (write) | %s | %s | %s | %s |\n", ec ? "-" : std::to_string(size).c_str(),
+              fixed(write_s, 2).c_str(), ec ? "-" : fixed(mb / write_s, 0).c_str(),
+              failure.empty() && !ec ? "written"
+              : failure.empty()      ? "no file"
+                                     : failure.c_str());
+  failure.clear();
+  bool same = false;
+  f1 = host_open(logical, "r");
+  w0 = now_wall();
+  try {
+    if (!f1) throw RunStopped{1};
+    ChargeASC(logical);
+    same = nb_lig == kBig && nb_col == kBig && tab2;
+    for (int i = 0; same && i < kBig; ++i) same = std::memcmp(tab2[i], big.rows[i], kBig) == 0;
+  } catch (const RunStopped&) {
+    failure = "ChargeASC stopped the run";
+  }
+  const double read_s = now_wall() - w0;
+  std::printf("| ChargeASC (read) | %s | %s | %s | %s |\n", ec ? "-" : std::to_string(size).c_str(),
+              fixed(read_s, 2).c_str(), ec ? "-" : fixed(mb / read_s, 0).c_str(),
+              !failure.empty() ? failure.c_str()
+              : same           ? "same plane"
+                               : "DIFFERENT plane");
+  reset_state();
+  con_set_output(stdout);
+  if (quiet) std::fclose(quiet);
+  fs::current_path(home);
+}
+
+// The options; an exit status when the benchmark should stop at once.
+std::optional<int> parse_options(int argc, char** argv, Options& o) {
+  for (int k = 1; k < argc; ++k) {
+    const std::string a = argv[k];
+    if (a == "--child-peak" && k + 2 < argc) return child_peak(argv[k + 1], std::atoi(argv[k + 2]));
+    if (a == "--quick") {
+      o.quick = true;
+    } else if (a == "--runs" && k + 1 < argc) {
+      o.runs = std::max(1, std::atoi(argv[++k]));
+    } else if (a == "-h" || a == "--help") {
+      std::printf("usage: %s [FOLDER] [--quick] [--runs N]\n", argv[0]);
+      return 0;
+    } else {
+      o.folder = a;
+    }
+  }
+  if (o.folder.empty()) o.folder = (fs::path(SOLVIK_SOURCE_DIR) / ".." / "shared" / "bench").lexically_normal().string();
+  if (!fs::is_directory(o.folder)) {
+    std::fprintf(stderr, "no benchmark images in %s (give the folder as the first argument)\n", o.folder.c_str());
+    return 2;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (const std::optional<int> status = parse_options(argc, argv, options)) return *status;
+  // before anything big is loaded: the children's peaks must not include ours
+  Spawner spawner;
+  print_header(options);
+  Targets targets;
+  const bool all_same = shared_images(options, targets);
+  BigBlobs big = generated_images(options);
+  thread_speedups(kBig, std::max(options.runs, 7), targets);
+  peak_memory(spawner);
+  if (!options.quick) {
+    const WorkFolder work;
+    if (!work.ok()) {
       std::fprintf(stderr, "cannot make a temporary folder\n");
       return 2;
     }
-    const fs::path work = tmpl, images = work / "images" / "bench";
-    fs::create_directories(images);
-    const std::string name = "blobs_" + std::to_string(kBig);
-    const double px = static_cast<double>(kBig) * kBig;
-
-    std::printf("\n## Whole runs of the program on %s (answers piped in)\n\n", name.c_str());
-    std::printf("| format | input MB | wall s | peak RSS MiB | B/px | status | result equals the kernels |\n");
-    std::printf("|---|---:|---:|---:|---:|---|---|\n");
-    struct Format {
-      const char* label;
-      int answer;
-      const char* ext;
-      std::function<bool()> write;
-      std::function<bool(const fs::path&)> check;
-    };
-    const std::vector<Format> formats = {
-        {"raster (.raw + .txt)", 0, ".raw", [&] { return write_raster(images, name, big_blobs); },
-         [&](const fs::path& f) { return raster_result_matches(f, result_rows.data(), kBig, kBig); }},
-        {"BMP, 8 bits", 1, ".bmp", [&] { return write_bmp(images, name, big_blobs); },
-         [&](const fs::path& f) { return bmp_result_matches(f, result_rows.data(), kBig, kBig); }},
-        {"ASCII grid", 2, ".asc", [&] { return write_ascii_grid(images, name, big_blobs); },
-         [&](const fs::path& f) { return ascii_result_matches(f, result_rows.data(), kBig, kBig); }},
-    };
-    for (const auto& f : formats) {
-      if (!f.write()) {
-        std::printf("| %s | cannot write the input |||||\n", f.label);
-        continue;
-      }
-      const fs::path input = images / (name + f.ext), result = images / (name + "_reg" + f.ext);
-      const std::string answers = "bench\n" + std::to_string(f.answer) + "\n" + name + "\n0\n" +
-                                  std::to_string(kMinth) + "\n" + std::to_string(kMaxth) + "\n";
-      write_bytes(work / "answers.txt", answers);
-      const ChildResult c = spawner.run(SOLVIK_PROGRAM, {}, work.string(), (work / "answers.txt").string(),
-                                        (work / "output.txt").string());
-      const double bytes = static_cast<double>(c.peak_kib) * 1024;
-      const bool ok = c.status == 0 && f.check(result);
-      std::printf("| %s | %s | %s | %s | %s | %s | %s |\n", f.label,
-                  fixed(static_cast<double>(fs::file_size(input)) / 1e6, 1).c_str(), fixed(c.wall_s, 2).c_str(),
-                  fixed(bytes / kMiB, 1).c_str(), fixed(bytes / px, 3).c_str(), status_word(c).c_str(),
-                  ok ? "yes" : "NO");
-      std::fflush(stdout);
-      if (f.answer == 0) {
-        t_whole = {t_whole.what, fixed(c.wall_s, 2) + " s", c.status == 0, c.wall_s < 0.6};
-        t_memory = {t_memory.what, fixed(bytes / px, 3) + " B/px (" + fixed(bytes / kMiB, 1) + " MiB)", c.status == 0,
-                    bytes < 2.25 * px + 64 * kMiB};
-      }
-      std::error_code ec;
-      fs::remove(input, ec);
-      fs::remove(result, ec);
-    }
-
-    // 5. the ASCII grid reader and writer in this process, on the finished
-    // plane (values 1 and 255)
-    std::printf("\n## ASCII grid of %d x %d in this process\n\n", kBig, kBig);
-    std::printf("| operation | bytes | s | MB/s | check |\n|---|---:|---:|---:|---|\n");
-    const fs::path home = fs::current_path();
-    fs::current_path(work);
-    std::FILE* quiet = std::fopen("/dev/null", "w");
-    con_set_output(quiet);
-    const std::string logical = "c:\\images\\bench\\grid.asc";
-    const fs::path host = work / "images" / "bench" / "grid.asc";
-    reset_state();
-    nb_lig = nb_col = kBig;
-    X_min = 1000.5;
-    Y_min = 2000;
-    dpix_size = 30;
-    tab = result_rows.data();
-    std::string failure;
-    double w0 = now_wall();
-    try {
-      SauveASC(logical);
-    } catch (const RunStopped&) {
-      failure = "SauveASC stopped the run";
-    }
-    const double write_s = now_wall() - w0;
-    tab = nullptr;
-    std::error_code ec;
-    const auto size = fs::file_size(host, ec);
-    const double mb = ec ? 0 : static_cast<double>(size) / 1e6;
-    std::printf("| SauveASC (write) | %s | %s | %s | %s |\n", ec ? "-" : std::to_string(size).c_str(),
-                fixed(write_s, 2).c_str(), ec ? "-" : fixed(mb / write_s, 0).c_str(),
-                failure.empty() && !ec ? "written"
-                : failure.empty()      ? "no file"
-                                       : failure.c_str());
-    failure.clear();
-    bool same = false;
-    f1 = host_open(logical, "r");
-    w0 = now_wall();
-    try {
-      if (!f1) throw RunStopped{1};
-      ChargeASC(logical);
-      same = nb_lig == kBig && nb_col == kBig && tab2;
-      for (int i = 0; same && i < kBig; ++i) same = std::memcmp(tab2[i], result_rows[i], kBig) == 0;
-    } catch (const RunStopped&) {
-      failure = "ChargeASC stopped the run";
-    }
-    const double read_s = now_wall() - w0;
-    std::printf("| ChargeASC (read) | %s | %s | %s | %s |\n", ec ? "-" : std::to_string(size).c_str(),
-                fixed(read_s, 2).c_str(), ec ? "-" : fixed(mb / read_s, 0).c_str(),
-                !failure.empty() ? failure.c_str()
-                : same           ? "same plane"
-                                 : "DIFFERENT plane");
-    reset_state();
-    con_set_output(stdout);
-    if (quiet) std::fclose(quiet);
-    fs::current_path(home);
-    fs::remove_all(work, ec);
+    whole_runs(spawner, work, big, std::max(1, std::min(options.runs, 5)), targets);
+    against_leptonica(spawner, work, options, targets);
+    ascii_grid_in_process(work, big);
   }
-
-  targets = {t_ratio, t_blobs, t_strokes, t_noise, t_whole, t_memory, t_threads};
-  print_targets(targets);
+  targets.print();
   std::printf("\nkernels and reference give the same bytes and passes on every image compared: %s\n",
               all_same ? "yes" : "NO");
   return all_same ? 0 : 1;

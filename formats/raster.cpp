@@ -43,20 +43,41 @@ bool write_descriptor(FILE* f, const RasterDescriptor& d) {
   return std::fwrite(text.data(), 1, text.size(), f) == text.size();
 }
 
+namespace {
+
+// Lines [first, end) of a plane whose rows follow one another in memory
+// (as in a ucmatrice plane): one stretch of bytes, read or written with one
+// call. Rows kept elsewhere make stretches of one line each.
+int stretch_end(const unsigned char* const* plane, int first, int nb_lig, std::size_t width) {
+  int end = first + 1;
+  while (end < nb_lig && plane[end] == plane[end - 1] + width) ++end;
+  return end;
+}
+
+}  // namespace
+
 bool read_raster_rows(FILE* f, unsigned char* const* plane, int nb_lig, int nb_col, int* failed_line) {
   const std::size_t width = static_cast<std::size_t>(nb_col);
-  for (int i = 0; i < nb_lig; ++i) {
-    if (std::fread(plane[i], 1, width, f) != width) {
-      if (failed_line) *failed_line = i;
+  for (int i = 0; i < nb_lig;) {
+    const int end = stretch_end(plane, i, nb_lig, width);
+    const std::size_t want = width * static_cast<std::size_t>(end - i);
+    const std::size_t got = std::fread(plane[i], 1, want, f);
+    if (got != want) {
+      if (failed_line) *failed_line = i + static_cast<int>(got / width);
       return false;
     }
+    i = end;
   }
   return true;
 }
 
 bool write_raster_rows(FILE* f, const unsigned char* const* plane, int nb_lig, int nb_col) {
   const std::size_t width = static_cast<std::size_t>(nb_col);
-  for (int i = 0; i < nb_lig; ++i)
-    if (std::fwrite(plane[i], 1, width, f) != width) return false;
+  for (int i = 0; i < nb_lig;) {
+    const int end = stretch_end(plane, i, nb_lig, width);
+    const std::size_t bytes = width * static_cast<std::size_t>(end - i);
+    if (std::fwrite(plane[i], 1, bytes, f) != bytes) return false;
+    i = end;
+  }
   return true;
 }

@@ -38,7 +38,8 @@ bool write_descriptor(FILE* f, const RasterDescriptor& d);
 
 // Reads nb_lig lines of nb_col bytes from f into plane. False when the file
 // ends or fails first; `failed_line` then gets the line that could not be
-// read.
+// read. Rows that follow one another in memory (a ucmatrice plane) are read
+// with one call, others line by line; so is writing.
 bool read_raster_rows(FILE* f, unsigned char* const* plane, int nb_lig, int nb_col, int* failed_line);
 
 // False when a line could not be written (the stream stays open).

@@ -22,6 +22,8 @@
 //     thinning leaves, which is all that reaches the finishing.
 // Extra memory: one bit plane (an eighth of a byte per pixel) while the
 // kernel runs; it throws std::bad_alloc when that cannot be had.
+#include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -68,34 +70,31 @@ void unpack_line(const Word* row, int nb_col, unsigned char* line) {
   for (; j < nb_col; ++j) line[j] = bitplane::bit(row, j) ? 1 : 255;
 }
 
-// One in-place pass over the interior of the bits: every skeleton pixel
-// whose code is accepted by `form` becomes background, in line and column
-// order (notes 1 to 3). form(nw, ..., w, staying, gone) gives the decision
-// with the west cell as it is and with it empty.
+// One line of an in-place pass over the interior of the bits: every
+// skeleton pixel of line i whose code is accepted by `form` becomes
+// background, in column order (notes 1 to 3). form(nw, ..., w, staying,
+// gone) gives the decision with the west cell as it is and with it empty.
 template <typename Form>
-void remove_by_code(bitplane::Plane& skel, int nb_lig, const std::vector<Word>& inside, Form form) {
+void remove_line(bitplane::Plane& skel, int i, const std::vector<Word>& inside, Form form) {
   using bitplane::east;
   using bitplane::west;
-  const int words = skel.words();
-  for (int i = 1; i <= nb_lig - 2; ++i) {
-    const Word* up = skel.row(i - 1);
-    Word* mid = skel.row(i);
-    const Word* down = skel.row(i + 1);
-    for (int d = 1; d <= words; ++d) {
-      const Word v = mid[d] & inside[d];
-      if (!v) continue;
-      const Lanes nw = west(up, d), n = up[d], ne = east(up, d), e = east(mid, d);
-      const Lanes se = east(down, d), s = down[d], sw = west(down, d), w = west(mid, d);
-      // a pixel surrounded by skeleton has the code 255, which no form takes
-      if ((nw & n & ne & e & se & s & sw & w) == ~Word{0}) continue;
-      Lanes staying = 0, gone = 0;  // west neighbour as before the pass, or removed
-      form(nw, n, ne, e, se, s, sw, w, staying, gone);
-      // A skeleton pixel whose west neighbour is a skeleton pixel of this word
-      // and whose decision depends on it is kept exactly when the west
-      // neighbour is kept xor the pixel would be removed with it staying.
-      const Word kept = bitplane::chain_xor(v & ~staying, v & (v << 1) & (staying ^ gone), staying);
-      mid[d] &= ~(v & ~kept);
-    }
+  const Word* up = skel.row(i - 1);
+  Word* mid = skel.row(i);
+  const Word* down = skel.row(i + 1);
+  for (int d = 1; d <= skel.words(); ++d) {
+    const Word v = mid[d] & inside[d];
+    if (!v) continue;
+    const Lanes nw = west(up, d), n = up[d], ne = east(up, d), e = east(mid, d);
+    const Lanes se = east(down, d), s = down[d], sw = west(down, d), w = west(mid, d);
+    // a pixel surrounded by skeleton has the code 255, which no form takes
+    if ((nw & n & ne & e & se & s & sw & w) == ~Word{0}) continue;
+    Lanes staying = 0, gone = 0;  // west neighbour as before the pass, or removed
+    form(nw, n, ne, e, se, s, sw, w, staying, gone);
+    // A skeleton pixel whose west neighbour is a skeleton pixel of this word
+    // and whose decision depends on it is kept exactly when the west
+    // neighbour is kept xor the pixel would be removed with it staying.
+    const Word kept = bitplane::chain_xor(v & ~staying, v & (v << 1) & (staying ^ gone), staying);
+    mid[d] &= ~(v & ~kept);
   }
 }
 
@@ -108,6 +107,98 @@ void corner_pair(Lanes nw, Lanes n, Lanes ne, Lanes e, Lanes se, Lanes s, Lanes 
                  Lanes& gone) {
   staying = codes::lanes_corner(nw, n, ne, e, se, s, sw, w);
   gone = codes::lanes_corner(nw, n, ne, e, se, s, sw, 0);
+}
+
+// 4. End points next to the frame grow one pixel into it: top, bottom,
+// left, right, each along its side. The count sees frame pixels set by
+// earlier sub-passes.
+struct EndPoints {
+  bitplane::Plane& skel;
+  int nb_lig, nb_col;
+  bool alone(int i, int j) const {
+    if (!bitplane::bit(skel.row(i), j)) return false;
+    const int count = bitplane::count(bitplane::triple(skel.row(i - 1), j)) +
+                      bitplane::count(bitplane::triple(skel.row(i), j) & 5u) +
+                      bitplane::count(bitplane::triple(skel.row(i + 1), j));
+    return count == 1;
+  }
+  void grow(int i, int j) { skel.row(i)[1 + (j >> 6)] |= Word{1} << (j & 63); }
+  void top() {
+    for (int j = 1; j <= nb_col - 2; ++j)
+      if (alone(1, j)) grow(0, j);
+  }
+  void bottom() {
+    for (int j = 1; j <= nb_col - 2; ++j)
+      if (alone(nb_lig - 2, j)) grow(nb_lig - 1, j);
+  }
+  void left(int i) {
+    if (alone(i, 1)) grow(i, 0);
+  }
+  void right(int i) {
+    if (alone(i, nb_col - 2)) grow(i, nb_col - 1);
+  }
+};
+
+// Cleaning, end points and corners, one after the other.
+void finish_bits(bitplane::Plane& skel, const std::vector<Word>& inside, int nb_lig, int nb_col) {
+  for (int i = 1; i <= nb_lig - 2; ++i) remove_line(skel, i, inside, clean_pair);
+  EndPoints ends{skel, nb_lig, nb_col};
+  ends.top();
+  ends.bottom();
+  for (int i = 1; i <= nb_lig - 2; ++i) ends.left(i);
+  for (int i = 1; i <= nb_lig - 2; ++i) ends.right(i);
+  for (int i = 1; i <= nb_lig - 2; ++i) remove_line(skel, i, inside, corner_pair);
+}
+
+// The same on two threads, for planes of 8 lines and 4 columns or more: one
+// cleans, line after line; the other follows it with the end points and
+// the corners of the lines the cleaning has left behind. Each step reads
+// what it would read in the order above:
+//  - the left and right end points of line i read lines i - 1 to i + 1,
+//    cleaned, and the frame cells grown before them (the top ones, their
+//    own of line i - 1); with 4 columns or more left and right never read
+//    each other's cells, and the bottom sub-pass reads the frame columns
+//    only of the last three lines, so those wait for it;
+//  - the corners of line i - 1 read lines i - 2 to i, cleaned, with every
+//    end point grown; the corner pass of line i - 1 runs after the end
+//    points of line i, which read line i - 1 as cleaning left it.
+void finish_bits_on_two_threads(bitplane::Plane& skel, const std::vector<Word>& inside, int nb_lig, int nb_col) {
+  std::atomic<int> cleaned{0};  // lines 1 .. cleaned are clean
+  EndPoints ends{skel, nb_lig, nb_col};
+  // the lines are handed over in batches, so that the follower, when it
+  // has caught up, sleeps and wakes once a batch rather than once a line
+  constexpr int kBatch = 64;
+  auto wait_cleaned = [&](int line) {
+    int seen = cleaned.load(std::memory_order_acquire);
+    if (seen >= line) return;
+    const int until = std::min(line + kBatch - 1, nb_lig - 2);
+    for (; seen < until; seen = cleaned.load(std::memory_order_acquire)) cleaned.wait(seen, std::memory_order_acquire);
+  };
+  parallel::on_threads(2, [&](int k) {
+    if (k == 1) {
+      for (int i = 1; i <= nb_lig - 2; ++i) {
+        remove_line(skel, i, inside, clean_pair);
+        cleaned.store(i, std::memory_order_release);
+        if (i % kBatch == 0 || i == nb_lig - 2) cleaned.notify_one();
+      }
+      return;
+    }
+    wait_cleaned(2);
+    ends.top();
+    for (int i = 1; i <= nb_lig - 4; ++i) {
+      wait_cleaned(i + 1);
+      ends.left(i);
+      ends.right(i);
+      if (i >= 2) remove_line(skel, i - 1, inside, corner_pair);
+    }
+    wait_cleaned(nb_lig - 2);
+    ends.bottom();
+    for (int i = nb_lig - 3; i <= nb_lig - 2; ++i) {
+      ends.left(i);
+      ends.right(i);
+    }
+    for (int i = nb_lig - 4; i <= nb_lig - 2; ++i) remove_line(skel, i, inside, corner_pair);
+  });
 }
 
 }  // namespace
@@ -127,7 +218,7 @@ void finish_planes(unsigned char** tab, int nb_lig, int nb_col, int threads) {
   // inside the frame, all else 255: the bits hold exactly those pixels
   // (reading and writing the bytes is cut into bands of lines on several
   // threads; the in-place passes, where every line depends on the one
-  // above, run on one)
+  // above, follow one another line by line on two)
   const int workers = parallel::workers_for(threads, nb_lig, nb_col);
   bitplane::Plane skel(nb_lig, nb_col);
   const std::vector<Word> inside = bitplane::interior_columns(nb_col);
@@ -139,30 +230,11 @@ void finish_planes(unsigned char** tab, int nb_lig, int nb_col, int threads) {
     }
   });
 
-  // 3. cleaning
-  remove_by_code(skel, nb_lig, inside, clean_pair);
-
-  // 4. end points next to the frame grow one pixel into it: top, bottom,
-  // left, right. The count sees frame pixels set by earlier sub-passes.
-  auto end_point = [&](int i, int j) {
-    if (!bitplane::bit(skel.row(i), j)) return false;
-    const int count = bitplane::count(bitplane::triple(skel.row(i - 1), j)) +
-                      bitplane::count(bitplane::triple(skel.row(i), j) & 5u) +
-                      bitplane::count(bitplane::triple(skel.row(i + 1), j));
-    return count == 1;
-  };
-  auto grow = [&](int i, int j) { skel.row(i)[1 + (j >> 6)] |= Word{1} << (j & 63); };
-  for (int j = 1; j <= nb_col - 2; ++j)
-    if (end_point(1, j)) grow(0, j);
-  for (int j = 1; j <= nb_col - 2; ++j)
-    if (end_point(nb_lig - 2, j)) grow(nb_lig - 1, j);
-  for (int i = 1; i <= nb_lig - 2; ++i)
-    if (end_point(i, 1)) grow(i, 0);
-  for (int i = 1; i <= nb_lig - 2; ++i)
-    if (end_point(i, nb_col - 2)) grow(i, nb_col - 1);
-
-  // 5. corners
-  remove_by_code(skel, nb_lig, inside, corner_pair);
+  // 3 to 5: cleaning, end points, corners
+  if (workers >= 2 && nb_lig >= 8 && nb_col >= 4)
+    finish_bits_on_two_threads(skel, inside, nb_lig, nb_col);
+  else
+    finish_bits(skel, inside, nb_lig, nb_col);
 
   // the result, written once
   parallel::by_lines(nb_lig, workers, [&](int first, int last) {

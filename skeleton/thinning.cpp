@@ -61,6 +61,7 @@
 #include "skeleton/contract.h"
 #include "skeleton/parallel.h"
 #include "skeleton/skeleton.h"
+#include "skeleton/thinning_detail.h"
 
 namespace {
 
@@ -279,10 +280,11 @@ struct Progress {
   explicit Progress(int bands)
       : first_decided(static_cast<std::size_t>(bands)),
         last_decided(static_cast<std::size_t>(bands)),
-        first_deleted(static_cast<std::size_t>(bands)) {}
+        first_deleted(static_cast<std::size_t>(bands)),
+        guess_made(static_cast<std::size_t>(bands)) {}
   // the last pass in which a band decided its first line, its last line,
-  // and deleted its first line
-  std::vector<std::atomic<int>> first_decided, last_decided, first_deleted;
+  // deleted its first line, and made its guess of the marks above it
+  std::vector<std::atomic<int>> first_decided, last_decided, first_deleted, guess_made;
   std::atomic<int> changes{0};           // bumped at every step above, to wake waiters
   std::atomic<int> last_pass{INT_MAX};   // the first pass deleting nothing, once known
   std::mutex mutex;                      // for the counts of deletions:
@@ -327,21 +329,32 @@ struct Progress {
 // with its neighbours (a wavefront). In the order of a single scan, line i
 // of pass k is decided after line i - 1 of pass k, and line i is deleted
 // after line i + 1 of pass k is decided (note 10). So a band waits:
-//  - to decide its first line in pass k, until the band above has decided
-//    its last line in pass k (the window tests read those marks);
+//  - to decide its first line in pass k, for the marks of the band above's
+//    last line in pass k (the window tests read them);
 //  - to decide its last line in pass k, until the band below has deleted
 //    its first line in pass k - 1 (the codes read that line as pass k
 //    finds it);
 //  - to delete its last line of pass k (put off to the next pass, just
 //    before it decides the line above it), until the band below has
 //    decided its first line in pass k.
+// Waiting for the first of these would keep a band a whole pass behind the
+// one above. Instead a band starts pass k as soon as the band above has
+// finished pass k - 1, with a guess of the marks it waits for: it decides
+// the few lines above its own again from the start of the pass, supposing
+// no marks above them (the marks of a line hardly depend on lines further
+// up), and decides its own lines with the guess, keeping their deletions
+// back. When the true marks come it compares: the same, and the kept-back
+// deletions are made; different (rare), and the band decides its lines
+// again. The band above does not touch the lines the guess reads until the
+// guess is made. Kept-back deletions have a budget; past it the band waits.
 // Candidates woken in a neighbour's line are handed over as rows of
 // deleted bits that the neighbour adds before it next decides that line.
 // A band may run passes ahead of the others: a pass after one that deleted
 // nothing deletes nothing.
 class Band {
  public:
-  Band(Shared& s, Progress& progress, std::vector<Band>& bands, int index, int lo, int hi)
+  Band(Shared& s, Progress& progress, std::vector<Band>& bands, int index, int lo, int hi, int guess_lines,
+       std::size_t held_budget)
       : s_(s),
         progress_(progress),
         bands_(bands),
@@ -352,48 +365,43 @@ class Band {
         current_(s.present.stride()),
         last_(s.present.stride()),
         no_marks_(s.present.stride()),
+        guessed_(s.present.stride()),
+        replay_(s.present.stride()),
         woken_above_(static_cast<std::size_t>(s.present.stride()), 0),
-        woken_below_(static_cast<std::size_t>(s.present.stride()), 0) {}
+        woken_below_(static_cast<std::size_t>(s.present.stride()), 0),
+        boundary_(static_cast<std::size_t>(s.present.stride()), 0),
+        held_budget_(held_budget) {
+    if (index_ > 0) guess_first_ = std::max(bands_[index_ - 1].lo_ + 1, lo_ - guess_lines);
+    // a line holds at most words() deletions back; the budget is checked
+    // before each line, so the list never grows past this
+    if (index_ > 0) held_.reserve(held_budget_ + static_cast<std::size_t>(s.present.words()));
+  }
+
+  // Called once every band exists: the line of this band before which it
+  // waits, in every pass, for the guess of the band below.
+  void link() {
+    if (!is_last()) guard_line_ = std::min(below().guess_first_, hi_ - 1);
+  }
 
   // All passes, until one of them (over all bands) deletes nothing.
   void run() {
-    const int bands = static_cast<int>(bands_.size());
     bool last_pending = false;  // the last line's marks of the previous pass
     for (int pass = 1;; ++pass) {
       if (progress_.last_pass.load(std::memory_order_acquire) < pass) return;
       long long deleted = 0;
-      for (int i = lo_; i <= hi_; ++i) {
-        if (i == hi_ - 1 && last_pending) {
-          if (!progress_.wait_for(below().progress_first_decided(), pass - 1, pass)) return;
-          const long long n = delete_line(hi_, last_);
-          progress_.report(pass - 1, pending_count_ + n, bands);
-          last_pending = false;
-        }
-        if (i == lo_ && index_ > 0) {
-          if (!progress_.wait_for(progress_.last_decided[index_ - 1], pass, pass)) return;
-          take_woken(lo_, above().woken_below_);
-        }
-        if (i == hi_ && !is_last()) {
-          if (!progress_.wait_for(progress_.first_deleted[index_ + 1], pass - 1, pass)) return;
-          take_woken(hi_, below().woken_above_);
-        }
-        up_ = i == lo_ ? (index_ > 0 ? &above().last_ : &no_marks_) : &above_;
-        decide_line(i);
-        if (i == lo_) progress_.publish(progress_.first_decided[index_], pass);
-        if (i > lo_) {
-          deleted += delete_line(i - 1, above_);
-          if (i - 1 == lo_) progress_.publish(progress_.first_deleted[index_], pass);
-        }
-        if (i < hi_) {
-          above_.swap(current_);
-        } else {
-          last_.swap(current_);
-          progress_.publish(progress_.last_decided[index_], pass);
-        }
+      int i = lo_;
+      if (index_ > 0) {
+        if (!progress_.wait_for(progress_.last_decided[index_ - 1], pass - 1, pass)) return;
+        guess_marks_above();
+        progress_.publish(progress_.guess_made[index_], pass);
+        const int end = decide_on_guess(pass, last_pending);
+        if (end < 0 || !settle_guess(pass, end, deleted, i)) return;
       }
+      for (; i <= hi_; ++i)
+        if (!step(i, pass, last_pending, deleted)) return;
       if (is_last()) {
         deleted += delete_line(hi_, last_);
-        progress_.report(pass, deleted, bands);
+        progress_.report(pass, deleted, static_cast<int>(bands_.size()));
       } else {
         pending_count_ = deleted;
         last_pending = true;
@@ -401,41 +409,187 @@ class Band {
     }
   }
 
-  const std::atomic<int>& progress_first_decided() const { return progress_.first_decided[index_]; }
+  int redone() const { return redone_; }
 
  private:
   Band& above() const { return bands_[index_ - 1]; }
   Band& below() const { return bands_[index_ + 1]; }
   bool is_last() const { return index_ + 1 == static_cast<int>(bands_.size()); }
 
+  // What has to happen before line i is decided in `pass`: the guard for
+  // the guess of the band below, and the deletion of the last line's marks
+  // of the previous pass. False when the passes have ended.
+  bool before_line(int i, int pass, bool& last_pending) {
+    if (i == guard_line_ && !progress_.wait_for(progress_.guess_made[index_ + 1], pass, pass)) return false;
+    if (i == hi_ - 1 && last_pending) {
+      if (!progress_.wait_for(progress_.first_decided[index_ + 1], pass - 1, pass)) return false;
+      const long long n = delete_line(hi_, last_);
+      progress_.report(pass - 1, pending_count_ + n, static_cast<int>(bands_.size()));
+      last_pending = false;
+    }
+    return true;
+  }
+
+  // Line i of `pass` in the order of a single scan, with the waits above.
+  bool step(int i, int pass, bool& last_pending, long long& deleted) {
+    if (!before_line(i, pass, last_pending)) return false;
+    if (i == lo_ && index_ > 0) {
+      if (!progress_.wait_for(progress_.last_decided[index_ - 1], pass, pass)) return false;
+      take_woken(lo_, above().woken_below_);
+    }
+    if (i == hi_ && !is_last()) {
+      if (!progress_.wait_for(progress_.first_deleted[index_ + 1], pass - 1, pass)) return false;
+      take_woken(hi_, below().woken_above_);
+    }
+    up_ = i == lo_ ? (index_ > 0 ? &above().last_ : &no_marks_) : &above_;
+    decide_line(i);
+    if (i == lo_) progress_.publish(progress_.first_decided[index_], pass);
+    if (i > lo_) {
+      deleted += delete_line(i - 1, above_);
+      if (i - 1 == lo_) progress_.publish(progress_.first_deleted[index_], pass);
+    }
+    if (i < hi_) {
+      above_.swap(current_);
+    } else {
+      last_.swap(current_);
+      progress_.publish(progress_.last_decided[index_], pass);
+    }
+    return true;
+  }
+
+  // The guess, made once the band above has finished the previous pass:
+  // the line above this band as this pass finds it (the band above still
+  // has to delete its last line's marks of the previous pass from it), the
+  // candidates that deletion wakes in this band's first line (the band
+  // above hands the same bits over later), and the marks of that line,
+  // decided from guess_first_ on as if no line above had any marks.
+  void guess_marks_above() {
+    const Word* going = above().last_.going.data();
+    const Word* line = s_.present.row(lo_ - 1);
+    for (int d = 0; d < s_.present.stride(); ++d) boundary_[d] = line[d] & ~going[d];
+    const Word* first = s_.present.row(lo_);
+    Word* cand = s_.candidates.row(lo_);
+    for (int e = 1; e <= s_.present.words(); ++e) {
+      const Word g = going[e - 1] >> 63 | going[e] | going[e] << 1 | going[e] >> 1 | going[e + 1] << 63;
+      if (Word add = g & first[e] & s_.inside[e]) {
+        cand[e] |= add;
+        s_.candidates.mark_word(lo_, e);
+      }
+    }
+    boundary_row_ = boundary_.data();
+    guessing_ = true;
+    for (int r = guess_first_; r < lo_; ++r) {
+      up_ = r == guess_first_ ? &no_marks_ : &above_;
+      decide_line(r);
+      above_.clear();
+      above_.swap(current_);
+    }
+    guessing_ = false;
+    guessed_.swap(above_);
+  }
+
+  // Decides lines lo_ .. end - 1 of `pass` on the guess, holding their
+  // deletions back; never the last line. Returns end, or -1 when the passes
+  // have ended.
+  int decide_on_guess(int pass, bool& last_pending) {
+    held_.clear();
+    held_lines_.clear();
+    int i = lo_;
+    for (; i < hi_; ++i) {
+      if (i > lo_ && held_.size() >= held_budget_) break;
+      if (!before_line(i, pass, last_pending)) return -1;
+      up_ = i == lo_ ? &guessed_ : &above_;
+      decide_line(i);
+      if (i > lo_) hold(i - 1, above_);
+      above_.swap(current_);
+    }
+    return i;
+  }
+
+  // Keeps the deletions of line r back (and clears its marks).
+  void hold(int r, Marks& marks) {
+    held_lines_.push_back({r, held_.size()});
+    for (int d : marks.words) held_.push_back({d, marks.going[d]});
+    marks.clear();
+  }
+
+  // Once the band above has decided its last line: a right guess makes the
+  // held deletions, and line `next` = end is decided next; a wrong one
+  // forgets them, and the band decides its lines again from lo_. False
+  // when the passes have ended.
+  bool settle_guess(int pass, int end, long long& deleted, int& next) {
+    if (!progress_.wait_for(progress_.last_decided[index_ - 1], pass, pass)) return false;
+    boundary_row_ = nullptr;
+    const Marks& truth = above().last_;
+    const bool right = truth.going == guessed_.going && truth.second == guessed_.second;
+    guessed_.clear();
+    // the candidates the band above woke in line lo_ are in already
+    std::fill(above().woken_below_.begin(), above().woken_below_.end(), Word{0});
+    if (!right) {
+      above_.clear();
+      current_.clear();
+      ++redone_;
+      next = lo_;
+      return true;
+    }
+    progress_.publish(progress_.first_decided[index_], pass);
+    for (std::size_t k = 0; k < held_lines_.size(); ++k) {
+      const auto [r, from] = held_lines_[k];
+      const std::size_t to = k + 1 < held_lines_.size() ? held_lines_[k + 1].second : held_.size();
+      for (std::size_t h = from; h < to; ++h) {
+        replay_.going[held_[h].first] = held_[h].second;
+        replay_.note(held_[h].first);
+      }
+      deleted += delete_line(r, replay_);
+      if (r == lo_) progress_.publish(progress_.first_deleted[index_], pass);
+    }
+    next = end;
+    return true;
+  }
+
+  // Line r as the decisions read it: the line above this band comes from
+  // the guess while the band decides on it.
+  const Word* row(int r) const { return r == lo_ - 1 && boundary_row_ ? boundary_row_ : s_.present.row(r); }
+
   // The code bits of line r: the object inside the frame only.
   const Word* object_mask(int r) const {
     return r >= 1 && r <= s_.nb_lig - 2 ? s_.inside.data() : s_.nothing.data();
   }
 
+  // Decides the candidates of line i. While guessing (lines of the band
+  // above) every object pixel is decided and no candidate bit is touched:
+  // a pixel left out of the candidates would not be marked anyway.
   void decide_line(int i) {
+    if (guessing_) {
+      const Word* p = row(i);
+      for (int d = 1; d <= s_.present.words(); ++d)
+        if (Word w = p[d] & s_.inside[d]) decide_word(i, d, w);
+      return;
+    }
     if (!s_.candidates.line_has_any(i)) return;
-    const Word* cand = s_.candidates.row(i);
+    Word* cand = s_.candidates.row(i);
     s_.candidates.for_each_marked_word(i, [&](int d) {
-      if (has_three_bits(cand[d]))
-        decide_word_wide(i, d);
-      else
-        decide_word_pixels(i, d);
+      cand[d] = decide_word(i, d, cand[d]);
+      if (!cand[d]) s_.candidates.unmark_word(i, d);
     });
   }
 
+  // The pixels `cand` of word d of line i; returns those that stay
+  // candidates (their code is in a list).
+  Word decide_word(int i, int d, Word cand) {
+    return has_three_bits(cand) ? decide_word_wide(i, d) : decide_word_pixels(i, d, cand);
+  }
+
   // Pixel by pixel: the candidates of word d of line i, in column order.
-  void decide_word_pixels(int i, int d) {
+  Word decide_word_pixels(int i, int d, Word w) {
     // the three words around word d of each row the decisions read
-    const Word3 up(s_.present.row(i - 1), d), mid(s_.present.row(i), d), down(s_.present.row(i + 1), d);
+    const Word3 up(row(i - 1), d), mid(row(i), d), down(row(i + 1), d);
     const Word3 going_up(up_->going.data(), d), second_up(up_->second.data(), d);
     // codes see no frame cell: whole frame lines, and the frame columns
     // next to columns 1 and nb_col - 2
     const unsigned up_mask = i - 1 >= 1 ? 7u : 0u, down_mask = i + 1 <= s_.nb_lig - 2 ? 7u : 0u;
     const Word west_going = current_.going[d - 1] >> 63;
     Word going = 0, second = 0;
-    Word* cand = s_.candidates.row(i);
-    Word w = cand[d];
     Word keep = w;
     while (w) {
       const int b = std::countr_zero(w);
@@ -457,13 +611,12 @@ class Band {
         if (mark == 2) second |= Word{1} << b;
       }
     }
-    cand[d] = keep;
-    if (!keep) s_.candidates.unmark_word(i, d);
     if (going) {
       current_.going[d] = going;
       current_.second[d] = second;
       current_.note(d);
     }
+    return keep;
   }
 
   // The ring of word d of line i in the bits at the start of the pass: what
@@ -478,9 +631,9 @@ class Band {
   Neighbourhood read_neighbourhood(int i, int d) const {
     using bitplane::east;
     using bitplane::west;
-    const Word* up = s_.present.row(i - 1);
-    const Word* mid = s_.present.row(i);
-    const Word* down = s_.present.row(i + 1);
+    const Word* up = row(i - 1);
+    const Word* mid = row(i);
+    const Word* down = row(i + 1);
     Neighbourhood n{{west(up, d), up[d], east(up, d), east(mid, d), east(down, d), down[d], west(down, d), west(mid, d)},
                     {},
                     mid[d]};
@@ -527,21 +680,18 @@ class Band {
     return bitplane::chain_xor(fixed, (west_staying ^ west_going) & (can_go << 1), west_staying);
   }
 
-  // Word-wide: all 64 pixels of word d of line i at once.
-  void decide_word_wide(int i, int d) {
+  // Word-wide: all 64 pixels of word d of line i at once; returns the
+  // marked ones.
+  Word decide_word_wide(int i, int d) {
     const Neighbourhood n = read_neighbourhood(i, d);
     const Lanes marked = deletion_codes(n);
-    Word* cand = s_.candidates.row(i);
-    cand[d] = marked;
-    if (!marked) {
-      s_.candidates.unmark_word(i, d);
-      return;
-    }
+    if (!marked) return 0;
     if (const Lanes going = going_pixels(d, n, marked)) {
       current_.going[d] = going;
       current_.second[d] = going & codes::lanes_second_mark(n.object[1], n.object[2], n.object[7]);
       current_.note(d);
     }
+    return marked;
   }
 
   // Object pixels of lines r - 1 to r + 1 next to the deleted pixels `g`
@@ -609,10 +759,21 @@ class Band {
   std::vector<Band>& bands_;
   int index_, lo_, hi_;
   Marks above_, current_, last_, no_marks_;  // marks of the line above, this line, the band's last line
+  Marks guessed_, replay_;                   // the guessed marks of line lo_ - 1; held deletions of a line
   const Marks* up_ = nullptr;                // the marks the current line's window tests read
   long long pending_count_ = 0;              // deletions of the pass whose last line is pending
   std::vector<Word> woken_above_, woken_below_;  // deleted bits next to the neighbours' lines
+  std::vector<Word> boundary_;               // line lo_ - 1 at the start of the pass, for the guess
+  const Word* boundary_row_ = nullptr;       // boundary_ while deciding on the guess
+  bool guessing_ = false;                    // deciding lines of the band above for the guess
+  int guess_first_ = 0;                      // the first of those lines
+  int guard_line_ = -1;                      // before this line, wait for the guess of the band below
+  std::size_t held_budget_;
+  std::vector<std::pair<int, Word>> held_;                  // held deletions: word, going bits
+  std::vector<std::pair<int, std::size_t>> held_lines_;    // line, first entry in held_
+  int redone_ = 0;                           // passes decided again after a wrong guess
 };
+
 
 // Band limits: about the same number of object pixels in each band, at
 // least two lines each.
@@ -643,8 +804,15 @@ std::vector<int> band_starts(const Shared& s, int bands) {
 }  // namespace
 
 int thin_planes(unsigned char** tab, unsigned char** tab2, int nb_lig, int nb_col, int threads) {
+  return thinning_detail::thin_planes_guessing(tab, tab2, nb_lig, nb_col, threads, thinning_detail::kGuessLines, 0,
+                                               nullptr);
+}
+
+int thinning_detail::thin_planes_guessing(unsigned char** tab, unsigned char** tab2, int nb_lig, int nb_col,
+                                          int threads, int guess_lines, std::size_t held_budget, int* redone) {
   skeleton_contract::check_planes("thin_planes", tab, tab2, nb_lig, nb_col);
   set_frame(tab, nb_lig, nb_col);
+  if (redone) *redone = 0;
   if (nb_lig < 3 || nb_col < 3) return 1;  // no interior: one pass deleting nothing
   threads = threads > 0 ? threads : solvik_threads();
   Shared shared(tab, tab2, nb_lig, nb_col);
@@ -654,11 +822,17 @@ int thin_planes(unsigned char** tab, unsigned char** tab2, int nb_lig, int nb_co
   const std::vector<int> starts = band_starts(shared, std::min(workers, (nb_lig - 2) / 2));
   const int bands = static_cast<int>(starts.size()) - 1;
   Progress progress(bands);
+  // held deletions: 16 bytes each, about 16 MiB over all bands
+  if (held_budget == 0) held_budget = std::max<std::size_t>(1024, (std::size_t{16} << 20) / 16 / bands);
   std::vector<Band> band_list;
   band_list.reserve(static_cast<std::size_t>(bands));
-  for (int b = 0; b < bands; ++b) band_list.emplace_back(shared, progress, band_list, b, starts[b], starts[b + 1] - 1);
+  for (int b = 0; b < bands; ++b)
+    band_list.emplace_back(shared, progress, band_list, b, starts[b], starts[b + 1] - 1, guess_lines, held_budget);
+  for (Band& band : band_list) band.link();
   parallel::on_threads(bands, [&](int b) { band_list[b].run(); });
   parallel::by_lines(nb_lig, workers, [&](int first, int last) { shared.write_back(first, last); });
+  if (redone)
+    for (const Band& band : band_list) *redone += band.redone();
   return progress.last_pass.load();
 }
 
