@@ -4,6 +4,8 @@
 //
 //   _thin         any 2-D numeric array, a window -> uint8 result
 //   _skeletonize  any 2-D array, non-zero is object -> bool skeleton
+//   _prune        a 1/0 skeleton plane -> the pruned plane, branches removed
+//   _graph        a 1/0 skeleton plane -> nodes, branches, components
 //
 // Notes:
 //   1. Every check that guards memory is made here, whatever the Python layer
@@ -26,6 +28,9 @@
 #include <cstring>
 #include <string>
 
+#include <vector>
+
+#include "graph/skeleton_graph.h"
 #include "skeleton/pipeline.h"
 
 
@@ -180,6 +185,82 @@ py::array_t<bool> skeletonize(const py::array& mask, const std::string& frame) {
   return out;
 }
 
+
+// A skeleton plane as the graph functions take it: C-contiguous bytes, 1 on
+// the skeleton and 0 elsewhere (the Python layer makes it from a bool or
+// two-valued array).
+using Plane = py::array_t<std::uint8_t, py::array::c_style | py::array::forcecast>;
+
+template <typename Byte>
+std::vector<Byte*> line_pointers(Byte* data, const Layout& in) {
+  std::vector<Byte*> lines(static_cast<std::size_t>(in.nb_lig));
+  for (int i = 0; i < in.nb_lig; ++i) lines[i] = data + static_cast<std::size_t>(i) * in.nb_col;
+  return lines;
+}
+
+py::tuple prune(const Plane& skeleton, double length) {
+  const Layout in = layout_of(skeleton, "the skeleton");
+  if (!(length >= 0)) throw py::value_error("the length must be a number of pixels, 0 or more");
+  Plane out({static_cast<py::ssize_t>(in.nb_lig), static_cast<py::ssize_t>(in.nb_col)});
+  std::memcpy(out.mutable_data(), skeleton.data(), static_cast<std::size_t>(in.nb_lig) * in.nb_col);
+  std::vector<unsigned char*> lines = line_pointers(out.mutable_data(), in);
+  int removed;
+  {
+    py::gil_scoped_release unlocked;
+    removed = prune_skeleton(lines.data(), in.nb_lig, in.nb_col, length, 1, 0);
+  }
+  return py::make_tuple(out, removed);
+}
+
+py::array_t<std::int32_t> pixel_array(const std::vector<Pixel>& pixels) {
+  py::array_t<std::int32_t> a({static_cast<py::ssize_t>(pixels.size()), static_cast<py::ssize_t>(2)});
+  std::int32_t* d = a.mutable_data();
+  for (const Pixel& p : pixels) {
+    *d++ = p.line;
+    *d++ = p.column;
+  }
+  return a;
+}
+
+py::object node_id(int id) { return id < 0 ? py::none() : py::object(py::int_(id)); }
+
+py::dict graph(const Plane& skeleton) {
+  const Layout in = layout_of(skeleton, "the skeleton");
+  std::vector<const unsigned char*> lines = line_pointers(skeleton.data(), in);
+  SkeletonGraph g;
+  {
+    py::gil_scoped_release unlocked;
+    g = build_graph(lines.data(), in.nb_lig, in.nb_col, 1);
+  }
+  py::list nodes, branches;
+  for (const GraphNode& n : g.nodes) {
+    py::dict d;
+    d["id"] = n.id;
+    d["kind"] = node_kind_name(n.kind);
+    d["component"] = n.component;
+    d["degree"] = n.degree;
+    d["coords"] = py::make_tuple(n.line, n.column);
+    d["pixels"] = pixel_array(n.pixels);
+    nodes.append(d);
+  }
+  for (const GraphBranch& b : g.branches) {
+    py::dict d;
+    d["id"] = b.id;
+    d["kind"] = branch_kind_name(b.kind);
+    d["component"] = b.component;
+    d["coords"] = pixel_array(b.path);
+    d["length"] = b.length_px;
+    d["from_node"] = node_id(b.from_node);
+    d["to_node"] = node_id(b.to_node);
+    branches.append(d);
+  }
+  py::dict result;
+  result["nodes"] = nodes;
+  result["branches"] = branches;
+  result["components"] = g.components;
+  return result;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_solvik, m) {
@@ -188,4 +269,6 @@ PYBIND11_MODULE(_solvik, m) {
   m.def("_thin", &thin, py::arg("image"), py::arg("lo"), py::arg("hi"), py::arg("frame"), py::arg("skeleton"),
         py::arg("background"));
   m.def("_skeletonize", &skeletonize, py::arg("mask"), py::arg("frame"));
+  m.def("_prune", &prune, py::arg("skeleton"), py::arg("length"));
+  m.def("_graph", &graph, py::arg("skeleton"));
 }
