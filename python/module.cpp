@@ -178,9 +178,11 @@ py::array_t<bool> skeletonize(const py::array& mask, const std::string& frame) {
   const std::size_t width = static_cast<std::size_t>(in.nb_col);
   {
     py::gil_scoped_release unlocked;
-    // the values 1 and 0 are the bytes of true and false
-    skeleton_of(in, Marking{true, 0, 0}, mode, 1, 0,
-                [&](int i, const unsigned char* line) { std::memcpy(dst + i * width, line, width); });
+    // one pass from the finished 1/255 lines to bools
+    skeleton_of(in, Marking{true, 0, 0}, mode, 1, 255, [&](int i, const unsigned char* line) {
+      bool* d = dst + i * width;
+      for (std::size_t j = 0; j < width; ++j) d[j] = line[j] == 1;
+    });
   }
   return out;
 }
