@@ -93,6 +93,7 @@ def test_views_are_read_in_place_as_their_copies():
         "a field of packed records": records["b"],
         "a plane of a 3-D stack": stack[:, :, 1],
         "a window": base[5:40, 7:51],
+        "one line repeated (stride 0)": np.broadcast_to(base[20], (30, base.shape[1])),
     }
     for name, view in views.items():
         before = view.copy()
