@@ -76,6 +76,7 @@ class Builder {
     find_node_pixels();
     make_nodes();
     walk_from_nodes();
+    for (std::size_t n = 0; n < graph_.nodes.size(); ++n) keep_holes_of(static_cast<int>(n));
     if (covered_ < total_) walk_rings();
     finish();
     return std::move(graph_);
@@ -233,6 +234,57 @@ class Builder {
       return;
     }
     add_branch(std::move(path), node, end);
+  }
+
+  // A node's pixels may enclose background (junction pixels all round a
+  // hole of the skeleton). Making them one point would lose that cycle, so
+  // the node gets a branch from and to itself for each one, through two of
+  // its own pixels. The cycles of the node's own steps are the 2x2 blocks
+  // it holds and its holes: holes = steps - pixels + 1 - blocks.
+  void keep_holes_of(int n) {
+    const std::vector<Pixel>& px = graph_.nodes[static_cast<std::size_t>(n)].pixels;
+    if (px.size() < 4) return;
+    auto slot = [&](int i, int j) -> int {
+      const Index k = index_of(i, j);
+      const auto at = std::lower_bound(px.begin(), px.end(), k,
+                                       [this](const Pixel& p, Index v) { return index_of(p.line, p.column) < v; });
+      return at != px.end() && index_of(at->line, at->column) == k ? static_cast<int>(at - px.begin()) : -1;
+    };
+    UnionFind tree(px.size());
+    std::vector<std::pair<int, int>> spare;  // steps that close a cycle
+    long steps = 0, blocks = 0;
+    for (std::size_t s = 0; s < px.size(); ++s) {
+      const Pixel p = px[s];
+      const unsigned c = code(p.line, p.column);
+      if ((c & graph_codes::kBlocks[2]) == graph_codes::kBlocks[2]) ++blocks;  // E, SE, S: a block starts here
+      const unsigned ahead = kGraphSteps[c] & (ring::E | ring::SE | ring::S | ring::SW);
+      for (unsigned k = 3; k <= 6; ++k) {
+        if (!(ahead & (1u << k))) continue;
+        const int t = slot(p.line + ring::di[k], p.column + ring::dj[k]);
+        if (t < 0) continue;
+        ++steps;
+        if (tree.find(static_cast<int>(s)) == tree.find(t))
+          spare.emplace_back(static_cast<int>(s), t);
+        else
+          tree.join(static_cast<int>(s), t);
+      }
+    }
+    long holes = steps - static_cast<long>(px.size()) + 1 - blocks;
+    // a step on the side of a 2x2 block closes that block rather than a hole
+    auto in_block = [&](const std::pair<int, int>& e) {
+      const Pixel a = px[static_cast<std::size_t>(e.first)], b = px[static_cast<std::size_t>(e.second)];
+      const int dl = b.line - a.line, dc = b.column - a.column;
+      if (dl != 0 && dc != 0) return false;
+      // the two squares on either side of the step
+      for (int side : {-1, 1}) {
+        const int ol = dc != 0 ? side : 0, oc = dl != 0 ? side : 0;
+        if (slot(a.line + ol, a.column + oc) >= 0 && slot(b.line + ol, b.column + oc) >= 0) return true;
+      }
+      return false;
+    };
+    std::stable_partition(spare.begin(), spare.end(), [&](const auto& e) { return !in_block(e); });
+    for (std::size_t k = 0; k < spare.size() && holes > 0; ++k, --holes)
+      add_branch({px[static_cast<std::size_t>(spare[k].first)], px[static_cast<std::size_t>(spare[k].second)]}, n, n);
   }
 
   void walk_rings() {

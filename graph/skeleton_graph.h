@@ -28,8 +28,10 @@
 //     (8-connected) form one node, as do the four pixels of a filled 2x2
 //     block wherever it lies. A node's place is the centroid of its pixels.
 //     A thick spot that only two branches reach (a 2x2 block on a line) is a
-//     node of kind junction with degree 2: the skeletons made by the thinning
-//     have none, but hand-drawn ones may.
+//     node of kind junction with degree 2 (thinned noise has some; thinned
+//     shapes hardly ever). A node whose pixels enclose background keeps each
+//     such hole as a junction_junction branch from and to itself between
+//     two of its own pixels, so cycles always equal holes.
 //  4. Every skeleton pixel belongs to exactly one node or is an interior
 //     pixel of exactly one branch. A branch's path runs through pixel centres
 //     from the pixel of its from-node to the pixel of its to-node, both
