@@ -16,13 +16,17 @@
 //     cannot make it allocate more than the file itself could fill.
 #include "LIB/image.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <limits>
-#include <system_error>
+#include <string>
+#include <utility>
 #include <vector>
+
+#include "LIB/NRUTIL.h"
+#include "platform/host.h"
 
 namespace {
 
@@ -98,47 +102,27 @@ BMP_Header unpack_header(const unsigned char* BuffHeader) {
   return h;
 }
 
-// Releases a matrix built by new_matrix (or partly built: missing rows are
-// null, and free(null) does nothing).
-void release_matrix(unsigned char** Mat, int NbLig) {
-  for (int i = 0; i < NbLig; ++i) std::free(Mat[i]);
-  std::free(Mat);
-}
-
-// A table of NbLig row pointers, each row a separate zero-filled block of
-// `larg` bytes: the layout of ucmatrice, so frucmatrice releases it. An
-// empty picture still gets a table (and empty rows one byte each), so that
-// reading a file of width or height 0 succeeds. Null when memory runs out.
+// A matrix of NbLig rows of `larg` bytes from ucmatrice, so frucmatrice
+// releases it. An empty picture still gets a table (of one row of one
+// byte), so that reading a file of width or height 0 succeeds. Null when
+// memory runs out.
 unsigned char** new_matrix(long long larg, int NbLig) {
-  const std::size_t lines = NbLig > 0 ? static_cast<std::size_t>(NbLig) : 1;
-  const std::size_t bytes = larg > 0 ? static_cast<std::size_t>(larg) : 1;
-  auto** Mat = static_cast<unsigned char**>(std::calloc(lines, sizeof(unsigned char*)));
-  if (!Mat) return nullptr;
-  for (int i = 0; i < NbLig; ++i) {
-    Mat[i] = static_cast<unsigned char*>(std::calloc(bytes, 1));
-    if (!Mat[i]) {
-      release_matrix(Mat, i);
-      return nullptr;
-    }
+  if (larg > INT_MAX) return nullptr;
+  return ucmatrice(larg > 0 ? static_cast<int>(larg) : 1, NbLig > 0 ? NbLig : 1);
+}
+
+// A refusal with its reason; always null.
+unsigned char** refuse(BmpRefusal* refusal, std::string reason) {
+  if (refusal) refusal->reason = std::move(reason);
+  return nullptr;
+}
+
+unsigned char** out_of_memory(BmpRefusal* refusal) {
+  if (refusal) {
+    refusal->out_of_memory = true;
+    refusal->reason = "not enough memory";
   }
-  return Mat;
-}
-
-// Only regular files are read: a folder cannot hold an image, and opening a
-// pipe or a device could block the run forever.
-FILE* open_for_reading(const char* Name) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(std::filesystem::path(Name), ec)) return nullptr;
-  return std::fopen(Name, "rb");
-}
-
-// Bytes in the open file f, or -1; the position is put back.
-long long file_length(FILE* f) {
-  const long here = std::ftell(f);
-  if (here < 0 || std::fseek(f, 0, SEEK_END) != 0) return -1;
-  const long end = std::ftell(f);
-  if (std::fseek(f, here, SEEK_SET) != 0) return -1;
-  return end;
+  return nullptr;
 }
 
 // Everything ChargeBMP does between opening and closing the file. CM is the
@@ -146,11 +130,12 @@ long long file_length(FILE* f) {
 // parameters are written as soon as they are known (Type, then NbCol and
 // NbLig, then Type again after the palette). Result: the matrix, or null;
 // nothing allocated here outlives a null result.
-unsigned char** read_bmp(FILE* f, int* NbCol, int* NbLig, int* Type, Color32* CM) {
+unsigned char** read_bmp(FILE* f, int* NbCol, int* NbLig, int* Type, Color32* CM, BmpRefusal* why) {
   unsigned char BuffHeader[kHeaderBytes];
-  if (std::fread(BuffHeader, kHeaderBytes, 1, f) != 1) return nullptr;
+  if (std::fread(BuffHeader, kHeaderBytes, 1, f) != 1)
+    return refuse(why, "the file is shorter than the 54-byte header of a bitmap");
   const BMP_Header h = unpack_header(BuffHeader);
-  if (h.BfType != kSignature) return nullptr;
+  if (h.BfType != kSignature) return refuse(why, "not a bitmap (the file does not start with \"BM\")");
 
   int taille = 0;
   if (h.BiBitCount == 8 && h.BfOffBits == kOffset8) {
@@ -159,15 +144,21 @@ unsigned char** read_bmp(FILE* f, int* NbCol, int* NbLig, int* Type, Color32* CM
   } else if (h.BiBitCount == 24 && h.BfOffBits == kOffset24) {
     taille = 3;
     *Type = 2;
+  } else if (h.BiBitCount == 8 || h.BiBitCount == 24) {
+    return refuse(why, std::to_string(h.BiBitCount) + " bits per pixel with pixel data at offset " +
+                           std::to_string(h.BfOffBits) + "; only " +
+                           (h.BiBitCount == 8 ? "offset 1078, after a 256-entry palette," : "offset 54") + " is read");
   } else {
-    return nullptr;
+    return refuse(why, std::to_string(h.BiBitCount) + " bits per pixel; only 8- and 24-bit bitmaps are read");
   }
-  if (h.BiCompression == kCompressionRle8) return nullptr;
+  if (h.BiCompression == kCompressionRle8) return refuse(why, "RLE compression; only uncompressed bitmaps are read");
 
   // A top-down file stores a negative height, that is BiHeight >= 2^31 read
   // unsigned, so the one limit refuses it too.
+  if (h.BiHeight >= 0x80000000u) return refuse(why, "rows stored top-down (negative height); only bottom-up bitmaps are read");
   if (h.BiWidth > static_cast<std::uint32_t>(kBmpMaxSide) || h.BiHeight > static_cast<std::uint32_t>(kBmpMaxSide))
-    return nullptr;
+    return refuse(why, std::to_string(h.BiWidth) + " columns and " + std::to_string(h.BiHeight) +
+                           " lines; bitmaps of at most 32767 in each direction are read");
   const int width = static_cast<int>(h.BiWidth);
   const int height = static_cast<int>(h.BiHeight);
   *NbCol = width;
@@ -175,7 +166,8 @@ unsigned char** read_bmp(FILE* f, int* NbCol, int* NbLig, int* Type, Color32* CM
 
   if (taille == 1) {
     unsigned char pal[kPaletteBytes];
-    if (std::fread(pal, 4, kPaletteEntries, f) != static_cast<std::size_t>(kPaletteEntries)) return nullptr;
+    if (std::fread(pal, 4, kPaletteEntries, f) != static_cast<std::size_t>(kPaletteEntries))
+      return refuse(why, "the file ends inside its palette");
     for (int k = 0; k < kPaletteEntries; ++k) {
       CM[k] = Color32{pal[4 * k], pal[4 * k + 1], pal[4 * k + 2], pal[4 * k + 3]};
     }
@@ -195,17 +187,19 @@ unsigned char** read_bmp(FILE* f, int* NbCol, int* NbLig, int* Type, Color32* CM
   const long long larg = static_cast<long long>(width) * taille;
   const long long row_bytes = TBuff(width, taille);
   const long long need = static_cast<long long>(taille == 1 ? kOffset8 : kOffset24) + height * row_bytes;
-  const long long have = file_length(f);
-  if (have < need) return nullptr;
+  const long long have = host_file_size(f);
+  if (have < need)
+    return refuse(why, "the file holds " + std::to_string(have) + " bytes, but its header needs " +
+                           std::to_string(need));
 
   unsigned char** Mat = new_matrix(larg, height);
-  if (!Mat) return nullptr;
+  if (!Mat) return out_of_memory(why);
   std::vector<unsigned char> BuffTmp(static_cast<std::size_t>(row_bytes), 0);
   const std::size_t tbuff = BuffTmp.size();
   for (int i = height - 1; i >= 0 && tbuff > 0; --i) {
     if (std::fread(BuffTmp.data(), 1, tbuff, f) != tbuff) {
-      release_matrix(Mat, height);
-      return nullptr;
+      frucmatrice(Mat, height);
+      return refuse(why, "the file could not be read at line " + std::to_string(i));
     }
     std::memcpy(Mat[i], BuffTmp.data(), static_cast<std::size_t>(larg));
   }
@@ -274,18 +268,26 @@ int SauveBMP(const char* Nom, unsigned char** Buff, int NbCol, int NbLig, int Ty
 }
 
 unsigned char** ChargeBMP(const char* Name, int* NbCol, int* NbLig, int* Type, Color32** ColorMAP) {
+  return ChargeBMP(Name, NbCol, NbLig, Type, ColorMAP, nullptr);
+}
+
+unsigned char** ChargeBMP(const char* Name, int* NbCol, int* NbLig, int* Type, Color32** ColorMAP,
+                          BmpRefusal* refusal) {
   auto* CM = static_cast<Color32*>(std::calloc(kPaletteEntries, sizeof(Color32)));
   const bool palette_wanted = ColorMAP && *ColorMAP;
   // from here on the caller owns the area whenever it asked for one
   if (palette_wanted) *ColorMAP = CM;
-  if (!CM) return nullptr;
+  if (!CM) return out_of_memory(refusal);
 
   unsigned char** Mat = nullptr;
-  if (Name) {
-    if (FILE* f = open_for_reading(Name)) {
-      Mat = read_bmp(f, NbCol, NbLig, Type, CM);
-      std::fclose(f);
-    }
+  std::string why;
+  if (!Name) {
+    refuse(refusal, "no file name");
+  } else if (FILE* f = open_regular(Name, "rb", &why)) {
+    Mat = read_bmp(f, NbCol, NbLig, Type, CM, refusal);
+    std::fclose(f);
+  } else {
+    refuse(refusal, why);
   }
   if (!palette_wanted) std::free(CM);
   return Mat;

@@ -5,9 +5,10 @@
 //   ucvecteur usvecteur  svecteur   ivecteur  dvecteur  fvecteur
 //   fr<name>  releases what <name> returned
 //
-// A matrix is a table of NbLig row pointers, each row a separate zero-filled
-// block of NbCol elements, reached as Mat[line][column]. Allocators take the
-// columns first. A zero count or an allocation that cannot be served gives
+// A matrix is a table of NbLig row pointers to zero-filled rows of NbCol
+// elements, reached as Mat[line][column]; the table and its rows are one
+// block (large ones in huge pages where the system grants them), and
+// fr<name> releases it whole. Allocators take the columns first. A zero count or an allocation that cannot be served gives
 // null; a partly built matrix is never handed out (what was built is
 // released). Nothing here prints, keeps state or ends the program.
 #pragma once

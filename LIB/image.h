@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 struct BMP_Header {
   std::uint16_t BfType;           // "BM", 19778
@@ -67,3 +68,15 @@ int SauveBMP(const char* Nom, unsigned char** Buff, int NbCol, int NbLig, int Ty
 // negative height, among them), file shorter than its palette and rows.
 // A width or height of 0 is read: the matrix, not null, then holds no pixel.
 unsigned char** ChargeBMP(const char* Name, int* NbCol, int* NbLig, int* Type, Color32** ColorMAP);
+
+// Why ChargeBMP gave null: memory that could not be had, or a sentence
+// saying what the file is ("32 bits per pixel; only 8- and 24-bit bitmaps
+// are read", "not a regular file", ...).
+struct BmpRefusal {
+  bool out_of_memory = false;
+  std::string reason;
+};
+
+// ChargeBMP, saying why it gave null when `refusal` is not null.
+unsigned char** ChargeBMP(const char* Name, int* NbCol, int* NbLig, int* Type, Color32** ColorMAP,
+                          BmpRefusal* refusal);

@@ -6,11 +6,10 @@
 
 #include "LIB/image.h"
 #include "app/state.h"
-#include "formats/ascii_grid.h"
-#include "formats/raster.h"
+#include "app/files.h"
 #include "platform/console.h"
 #include "platform/host.h"
-#include "skeleton/phases.h"
+#include "app/phases.h"
 
 namespace {
 
@@ -58,8 +57,13 @@ std::string ask_name(const char* prompt) {
   }
 }
 
-[[noreturn]] void stop_no_file(const std::string& nomim1) {
-  stop_run(con_format("\n\tNo File  %s \n", nomim1.c_str()), /*key_wait=*/true);
+// The input image cannot be read. A file that is there but cannot be read
+// gets one more line saying why.
+[[noreturn]] void stop_no_file(const std::string& nomim1, const std::string& reason) {
+  std::string message = con_format("\n\tNo File  %s \n", nomim1.c_str());
+  if (!reason.empty() && path_exists(host_path(nomim1)))
+    message += con_format("\tThe file cannot be read: %s.\n", reason.c_str());
+  stop_run(message, /*key_wait=*/true);
 }
 
 // A 24-bit line holds blue, green, red for each pixel; its first nb_col bytes
@@ -75,27 +79,49 @@ void bgr_lines_to_grey(unsigned char** plane, int lines, int columns) {
   }
 }
 
+// Opens the input image as f1 for the raster and ascii readers.
+void open_input(const std::string& nomim1, const char* mode) {
+  std::string why;
+  f1 = open_regular(host_path(nomim1), mode, &why);
+  if (!f1) stop_no_file(nomim1, why);
+}
+
+void read_bitmap(const std::string& nomim1) {
+  int bmp_type = 0;
+  Color32* palette = nullptr;
+  BmpRefusal refusal;
+  tab2 = ChargeBMP(host_path(nomim1).c_str(), &nb_col, &nb_lig, &bmp_type, &palette, &refusal);
+  if (!tab2 && refusal.out_of_memory)
+    stop_run(con_format("\n\tNot enough memory for an image of %d lines of %d columns.\n", nb_lig, nb_col));
+  if (!tab2) stop_no_file(nomim1, refusal.reason);
+  if (nb_lig < 1 || nb_col < 1)
+    stop_run(con_format("\n\tThe bitmap %s has %d lines and %d columns: an image needs at least one of each.\n",
+                        nomim1.c_str(), nb_lig, nb_col));
+  if (bmp_type == 2) bgr_lines_to_grey(tab2, nb_lig, nb_col);
+}
+
 void read_input(const std::string& nomim1, const std::string& nomdescr1) {
-  if (format_type == 0) {
-    f1 = host_open(nomim1, "rb");
-    if (!f1) stop_no_file(nomim1);
-    ChargeDescr(nomdescr1);
-    ChargeRAW(nomim1);
+  switch (format_type) {
+    case 0:
+      open_input(nomim1, "rb");
+      ChargeDescr(nomdescr1);
+      ChargeRAW(nomim1);
+      break;
+    case 1:
+      read_bitmap(nomim1);
+      break;
+    default:
+      open_input(nomim1, "r");
+      ChargeASC(nomim1);
+      break;
   }
-  if (format_type == 1) {
-    int bmp_type = 0;
-    Color32* palette = nullptr;
-    tab2 = ChargeBMP(host_path(nomim1).c_str(), &nb_col, &nb_lig, &bmp_type, &palette);
-    if (!tab2) stop_no_file(nomim1);
-    if (nb_lig < 1 || nb_col < 1)
-      stop_run(con_format("\n\tThe bitmap %s has %d lines and %d columns: an image needs at least one of each.\n",
-                          nomim1.c_str(), nb_lig, nb_col));
-    if (bmp_type == 2) bgr_lines_to_grey(tab2, nb_lig, nb_col);
-  }
-  if (format_type == 2) {
-    f1 = host_open(nomim1, "r");
-    if (!f1) stop_no_file(nomim1);
-    ChargeASC(nomim1);
+}
+
+const char* input_extension() {
+  switch (format_type) {
+    case 0: return ".raw";
+    case 1: return ".bmp";
+    default: return ".asc";
   }
 }
 
@@ -107,19 +133,17 @@ const char* result_suffix() {
   }
 }
 
-}  // namespace
+// The result descriptor beside a result raster "..._reg.raw".
+std::string result_descriptor(const std::string& nomim2) { return nomim2.substr(0, nomim2.size() - 4) + ".txt"; }
 
-void opening() {
-  print_banner();
-
-  std::string nomim1 = kBaseDirectory;
+// The folder, below the base directory; returns "c:\images\<folder>\".
+std::string ask_folder() {
   const char* folder_prompt = "\n\n\tName of the File Folder located in the Directory C:\\images ? ";
   con_printf("%s", folder_prompt);
-  std::string nomdir = ask_name(folder_prompt);
-  nomim1 += nomdir;
-  nomim1 += "\\";
-  nomim2 = nomim1;
+  return kBaseDirectory + ask_name(folder_prompt) + "\\";
+}
 
+void ask_format() {
   auto print_format_menu = [] {
     con_printf("\n\t\tNote: the extensions and the size of all images must be the same");
     con_printf("\n\t\t0 ====> raster\n\t\t1 ====> bitmap\n\t\t2 ====> ascii\n\t\t");
@@ -129,52 +153,64 @@ void opening() {
     print_format_menu();
     format_type = ask_int(print_format_menu);
   } while (format_type > 2 || format_type < 0);
+}
 
-  const char* name_prompt = "\n\tName of input File (without any extension) ? ";
-  con_printf("%s", name_prompt);
-  std::string nomfic1 = ask_name(name_prompt);
-  nomim1 += nomfic1;
-  std::string nomdescr1 = nomim1;
-  if (format_type == 0) {
-    nomim1 += ".raw";
-    nomdescr1 += ".txt";
-  }
-  if (format_type == 1) nomim1 += ".bmp";
-  if (format_type == 2) nomim1 += ".asc";
-  read_input(nomim1, nomdescr1);
-
+void report_size() {
   con_printf("\n\tTHE IMAGE HAS:  ");
   con_printf("\n\t            %d LINES", nb_lig);
   con_printf("\n\t        AND %d COLUMNS", nb_col);
+}
 
-  const std::string folder = nomim2;
-  const std::string input_name = nomfic1;
+// 0 keeps the input's name, 1 asks for a new one.
+std::string ask_result_name(const std::string& input_name) {
+  auto print_name_menu = [&input_name] {
+    con_printf("\n\t\t0 -----> Taking into account the generic name %s ? ", input_name.c_str());
+    con_printf("\n\t\t1 -----> Creation of a new File ?\n\t\t");
+  };
+  int rep = -1;
+  do {
+    print_name_menu();
+    rep = ask_int(print_name_menu);
+  } while (rep != 0 && rep != 1);
+  if (rep == 0) return input_name;
+  const char* new_prompt = "\n\n\tName of the File to be created (without any extension) ? ";
+  con_printf("%s", new_prompt);
+  return ask_name(new_prompt);
+}
+
+// Would writing `result` replace one of the input files? Decided by file
+// identity, so "./b", ".\b" or a folder link name the same file as "b".
+bool replaces(const std::string& result, const std::string& input) {
+  const std::string r = host_path(result), in = host_path(input);
+  return r == in || same_file(r, in);
+}
+
+}  // namespace
+
+void opening() {
+  print_banner();
+  const std::string folder = ask_folder();
+  nomim2 = folder;
+  ask_format();
+
+  const char* name_prompt = "\n\tName of input File (without any extension) ? ";
+  con_printf("%s", name_prompt);
+  const std::string input_name = ask_name(name_prompt);
+  std::string nomim1 = folder + input_name + input_extension();
+  const std::string nomdescr1 = folder + input_name + ".txt";
+  read_input(nomim1, nomdescr1);
+  report_size();
+
   con_printf("\n\n\tName of the resulting file : ");
   for (;;) {
-    auto print_name_menu = [&input_name] {
-      con_printf("\n\t\t0 -----> Taking into account the generic name %s ? ", input_name.c_str());
-      con_printf("\n\t\t1 -----> Creation of a new File ?\n\t\t");
-    };
-    int rep = -1;
-    do {
-      print_name_menu();
-      rep = ask_int(print_name_menu);
-    } while (rep != 0 && rep != 1);
-    nomfic1 = input_name;
-    if (rep == 1) {
-      const char* new_prompt = "\n\n\tName of the File to be created (without any extension) ? ";
-      con_printf("%s", new_prompt);
-      nomfic1 = ask_name(new_prompt);
-    }
+    const std::string nomfic1 = ask_result_name(input_name);
     nomim2 = folder + nomfic1 + result_suffix();
-    // a result never replaces the image it was computed from
-    std::string nomdescr2 = folder + nomfic1 + "_reg.txt";
-    if (host_path(nomim2) != host_path(nomim1) && (format_type != 0 || host_path(nomdescr2) != host_path(nomdescr1))) {
-      if (format_type == 0) {
-        SauveDescr(nomdescr2);
-      }
-      return;
+    bool clash = replaces(nomim2, nomim1);
+    if (format_type == 0) {
+      const std::string nomdescr2 = result_descriptor(nomim2);
+      clash = clash || replaces(nomim2, nomdescr1) || replaces(nomdescr2, nomim1) || replaces(nomdescr2, nomdescr1);
     }
+    if (!clash) return;
     con_printf("\n\tThe result would replace the input %s: choose another name.\n", nomim1.c_str());
   }
 }
@@ -183,12 +219,13 @@ void save() {
   finishing();
   if (format_type == 0) {
     con_printf("\n\tsaving raster image %s ", nomim2.c_str());
-    SauveRAW(nomim2);
+    // the descriptor goes in place together with the raster, so the pair
+    // always comes from one run
+    SauveRasterPair(nomim2, result_descriptor(nomim2));
   }
   if (format_type == 1) {
     con_printf("\n\tsaving bitmap %s ", nomim2.c_str());
-    write_result(nomim2,
-                 [](const std::string& tmp) { return SauveBMP(tmp.c_str(), tab, nb_col, nb_lig, 0, nullptr) == 0; });
+    write_result(nomim2, [](const std::string& tmp) { return SauveBMP(tmp.c_str(), tab, nb_col, nb_lig, 0, nullptr) == 0; });
   }
   if (format_type == 2) {
     con_printf("\n\tsaving ascii file %s ", nomim2.c_str());

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/driver.h"
+#include "platform/host.h"
 
 namespace {
 
@@ -30,6 +31,7 @@ constexpr const char* kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
+  install_interrupt_cleanup();
   if (argc > 1) {
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
       std::fputs(kUsage, stdout);

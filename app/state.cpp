@@ -28,6 +28,7 @@ FILE* f1 = nullptr;
 FILE* f2 = nullptr;
 FILE* f1d = nullptr;
 FILE* f2d = nullptr;
+std::string descriptor_to_create;
 
 namespace {
 void close_stream(FILE*& f) {
@@ -37,8 +38,8 @@ void close_stream(FILE*& f) {
 }  // namespace
 
 void reset_state() {
-  // A 24-bit BMP plane is wider than nb_col, but every plane is a table of
-  // nb_lig separately allocated rows, which is all the release needs.
+  // A 24-bit BMP plane is wider than nb_col, but every plane is one block
+  // from ucmatrice, which the release takes whole.
   if (tab2) frucmatrice(tab2, nb_lig);
   if (tab) frucmatrice(tab, nb_lig);
   tab2 = tab = nullptr;
@@ -49,6 +50,7 @@ void reset_state() {
   X_min = Y_min = dpix_size = nodata = 0.0;
   std::memset(texte, 0, sizeof texte);
   nomim2.clear();
+  descriptor_to_create.clear();
   close_stream(f1);
   close_stream(f2);
   close_stream(f1d);

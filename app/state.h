@@ -46,7 +46,9 @@ extern std::string nomim2;       // folder path, then the full logical result pa
 extern FILE* f1;                 // input image (raster, ascii); open only while reading
 extern FILE* f2;                 // result image (raster, ascii); open only while writing
 extern FILE* f1d;                // input descriptor; open only inside ChargeDescr
-extern FILE* f2d;                // result descriptor; open only inside SauveDescr
+extern FILE* f2d;                // result descriptor; open only while it is written
+extern std::string descriptor_to_create;  // an input descriptor asked for in the dialogue,
+                                 // created once the raster is known to hold its size
 
 // Brings every value above back to its start (planes and streams are
 // released or closed first).

@@ -22,10 +22,7 @@
 #include <cstring>
 #include <utility>
 
-#include "LIB/NRUTIL.h"
-#include "app/state.h"
 #include "platform/console.h"
-#include "platform/host.h"
 
 namespace {
 
@@ -93,14 +90,6 @@ inline bool starts_with_letter(std::string_view token) {
 
 constexpr const char* kFieldName[6] = {"number of columns", "number of lines", "x of the lower-left corner",
                                        "y of the lower-left corner", "cell size", "nodata value"};
-
-void print_progress(int line) { con_progress(line); }
-
-[[noreturn]] void stop_reading(const std::string& message) {
-  std::fclose(f1);
-  f1 = nullptr;
-  stop_run(message);
-}
 
 }  // namespace
 
@@ -271,65 +260,4 @@ bool asc_write_grid(const AscSink& sink, unsigned char* const* plane, int nb_lig
     }
   }
   return out == first || sink(first, static_cast<std::size_t>(out - first));
-}
-
-// --- phases -------------------------------------------------------------------
-
-void ChargeASC(const std::string& nomim) {
-  FILE* in = f1;
-  AscTokens tokens(
-      [in](char* buf, std::size_t n) -> long long {
-        std::size_t got = std::fread(buf, 1, n, in);
-        if (got == 0 && std::ferror(in)) return -1;
-        return static_cast<long long>(got);
-      },
-      host_file_size(f1));
-
-  AscHeader header;
-  header.nodata = nodata;
-  std::string why;
-  const bool header_read = asc_read_header(tokens, header, &why);
-  std::snprintf(texte, sizeof texte, "%s", header.keyword.c_str());
-  nb_col = header.nb_col;
-  nb_lig = header.nb_lig;
-  X_min = header.X_min;
-  Y_min = header.Y_min;
-  dpix_size = header.dpix_size;
-  nodata = header.nodata;
-  if (!header_read) stop_reading(con_format("\n\tThe ascii grid %s cannot be read: %s.\n", nomim.c_str(), why.c_str()));
-  if (nb_lig < 1 || nb_col < 1)
-    stop_reading(con_format("\n\tThe ascii grid %s gives %d lines and %d columns: an image needs at least one of each.\n",
-                            nomim.c_str(), nb_lig, nb_col));
-
-  if (!tokens.could_hold(static_cast<long long>(nb_lig) * nb_col)) {
-    // The file is too short for its header: find the first value that is
-    // missing (or wrong) without allocating the announced plane.
-    if (asc_read_grid(tokens, nullptr, nb_lig, nb_col, nullptr, &why)) why = "the file changed while it was read";
-    stop_reading(con_format("\n\tThe ascii grid %s cannot be read: %s.\n", nomim.c_str(), why.c_str()));
-  }
-  tab2 = ucmatrice(nb_col, nb_lig);
-  if (!tab2) stop_reading(con_format("\n\tNot enough memory for an image of %d lines of %d columns.\n", nb_lig, nb_col));
-
-  con_printf("\n");
-  if (!asc_read_grid(tokens, tab2, nb_lig, nb_col, print_progress, &why))
-    stop_reading(con_format("\n\tThe ascii grid %s cannot be read: %s.\n", nomim.c_str(), why.c_str()));
-  std::fclose(f1);
-  f1 = nullptr;
-}
-
-void SauveASC(const std::string& nomim) {
-  write_result(
-      nomim,
-      [](const std::string& tmp) {
-        f2 = std::fopen(tmp.c_str(), "w");
-        if (!f2) return false;
-        const std::string header = asc_header_text(nb_col, nb_lig, X_min, Y_min, dpix_size);
-        bool written = std::fwrite(header.data(), 1, header.size(), f2) == header.size();
-        con_printf("\n\tSaving Ascii File \n");
-        written = written && asc_write_grid([](const char* data, std::size_t n) { return std::fwrite(data, 1, n, f2) == n; },
-                                            tab, nb_lig, nb_col, print_progress);
-        written = std::fclose(f2) == 0 && written;
-        f2 = nullptr;
-        return written;
-      });
 }

@@ -2,12 +2,6 @@
 // lines, lower-left x, lower-left y, cell size, nodata) followed by one
 // decimal integer per pixel, top line first.
 //
-// Phases (program-wide state, console, stop_run):
-//   ChargeASC  read header and grid from the open stream f1 into nb_col,
-//              nb_lig, X_min, Y_min, dpix_size, nodata and a new tab2,
-//              then close f1
-//   SauveASC   write header and grid of tab to a result file, atomically
-//
 // Kernels (no program-wide state, print nothing, report through `why`):
 //   AscTokens        white-space separated tokens of a byte source, read in
 //                    large blocks
@@ -16,7 +10,7 @@
 //   asc_header_text  the six header lines of a written grid
 //   asc_write_grid   the grid of a plane as tab-terminated values
 //
-// Paths are logical; messages show them as they are.
+// The program's ChargeASC and SauveASC (app/files.h) are built on them.
 #pragma once
 
 #include <cstddef>
@@ -24,10 +18,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-void ChargeASC(const std::string& nomim);
-
-void SauveASC(const std::string& nomim);
 
 // Copies at most `n` bytes of the input to `buf` and returns how many; 0 at
 // the end of the input, a negative value when the input cannot be read.

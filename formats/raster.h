@@ -2,27 +2,44 @@
 // header) and their text descriptors (".txt": six integers, lines, columns,
 // type, lowest value, highest value, pixel size).
 //
-//   ChargeDescr  read the descriptor into nb_lig, nb_col, type, min_al,
-//                max_al, taille_pix; create it from the user's answers when
-//                it is missing
-//   SauveDescr   write the six values to a descriptor
-//   ChargeRAW    read tab2 from the open stream f1, then close f1
-//   SauveRAW     write tab as a raster
+//   RasterDescriptor       the six values
+//   read_descriptor        the values of an open descriptor, as "%d" reads them
+//   descriptor_text        the six values one per line, as results carry them
+//   write_descriptor       the six values to an open stream
+//   read_raster_rows       nb_lig lines of nb_col bytes into a plane
+//   write_raster_rows      a plane's lines to an open stream
 //
-// All paths are logical ("c:\images\..."); messages show them as they are.
-// Stops (through stop_run) when a descriptor gives fewer than 1 line or
-// column, when the raster is shorter than lines x columns, when the plane
-// cannot be allocated and when a result cannot be written.
+// Nothing here prints, keeps state or ends the program: failures come back
+// as false with a reason.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
-void ChargeDescr(const std::string& nomdescr);
+struct RasterDescriptor {
+  int nb_lig = 0;
+  int nb_col = 0;
+  int type = 0;
+  int min_al = 0;
+  int max_al = 0;
+  int taille_pix = 0;
+};
 
-// Writes the descriptor atomically; a descriptor that cannot be written
-// stops the run.
-void SauveDescr(const std::string& nomdescr);
+// Reads up to six integers the way "%d%d%d%d%d%d" does: white space of any
+// kind between them; reading stops at the first word that does not start
+// with a number, and the values not read keep what they held. False, with
+// `why`, when a number does not fit an int.
+bool read_descriptor(FILE* f, RasterDescriptor& d, std::string* why);
 
-void ChargeRAW(const std::string& nomim);
+std::string descriptor_text(const RasterDescriptor& d);
 
-void SauveRAW(const std::string& nomim);
+// False when a byte could not be written (the stream stays open).
+bool write_descriptor(FILE* f, const RasterDescriptor& d);
+
+// Reads nb_lig lines of nb_col bytes from f into plane. False when the file
+// ends or fails first; `failed_line` then gets the line that could not be
+// read.
+bool read_raster_rows(FILE* f, unsigned char* const* plane, int nb_lig, int nb_col, int* failed_line);
+
+// False when a line could not be written (the stream stays open).
+bool write_raster_rows(FILE* f, const unsigned char* const* plane, int nb_lig, int nb_col);

@@ -25,7 +25,7 @@
 #include <system_error>
 #include <vector>
 
-#include "graph/temporary_path.h"
+#include "platform/host.h"
 
 namespace {
 
@@ -245,7 +245,7 @@ bool write_dataset(const std::string& path, const Georef& georef, std::string* w
   if (!driver) return fail(path + ": this GDAL has no " + fmt + " driver");
   const Srs srs(georef);
   if (srs.failed(georef)) return fail(gdal_reason(path + ": the coordinate system is not understood"));
-  const std::string tmp = temporary_path_beside(path, fs::path(path).extension().string());
+  const std::string tmp = temporary_name_beside(path, fs::path(path).extension().string());
   Dataset ds(GDALCreate(driver, tmp.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
   if (!ds.get()) {
     remove_all(parts_of(tmp));

@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "app/state.h"
-#include "formats/ascii_grid.h"
+#include "app/files.h"
 #include "fuzz_support.h"
 #include "platform/console.h"
 

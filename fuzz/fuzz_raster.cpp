@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "app/state.h"
-#include "formats/raster.h"
+#include "app/files.h"
 #include "fuzz_support.h"
 #include "platform/console.h"
 #include "platform/host.h"

@@ -1,20 +1,17 @@
 // Per-component figures and the summary file: see graph_summary.h.
 //
-//   summarize_components, write_summary_csv, temporary_path_beside
+//   summarize_components, write_summary_csv
 #include "graph/graph_summary.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <limits>
-#include <random>
-#include <thread>
 
-#include "graph/temporary_path.h"
+#include "platform/host.h"
 
 std::vector<ComponentSummary> summarize_components(const SkeletonGraph& graph, const Georef& georef) {
   std::vector<ComponentSummary> out(static_cast<std::size_t>(std::max(graph.components, 0)));
@@ -105,35 +102,15 @@ bool write_summary_csv(const std::string& path, const SkeletonGraph& graph, cons
       }
     text.push_back('\n');
   }
-  const std::string tmp = temporary_path_beside(path, "");
-  std::FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (!f) return fail("cannot create a file in the folder of " + path + ": " + std::strerror(errno));
-  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  const int err = errno;
-  if (std::fclose(f) != 0 || !written) {
-    std::remove(tmp.c_str());
-    return fail("cannot write " + path + ": " + std::strerror(written ? errno : err));
-  }
-  std::error_code ec;
-  std::filesystem::rename(tmp, path, ec);
-  if (ec) {
-    std::remove(tmp.c_str());
-    return fail("cannot replace " + path + ": " + ec.message());
-  }
+  std::string reason;
+  const bool written = write_atomically(
+      path, [&text](const std::string& tmp) {
+        std::FILE* f = std::fopen(tmp.c_str(), "wb");
+        if (!f) return false;
+        const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+        return std::fclose(f) == 0 && ok;
+      },
+      &reason);
+  if (!written) return fail("cannot write " + path + ": " + reason);
   return true;
-}
-
-std::string temporary_path_beside(const std::string& path, const std::string& extension) {
-  const std::filesystem::path p(path);
-  // random_device alone may be a fixed sequence on some hosts: mix in the
-  // clock and the thread
-  std::random_device device;
-  const auto mix = static_cast<unsigned long long>(device()) ^
-                   static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-                   (static_cast<unsigned long long>(std::hash<std::thread::id>{}(std::this_thread::get_id())) << 1);
-  char tag[32];
-  std::snprintf(tag, sizeof tag, "%016llx", mix);
-  std::string name(".");
-  name.append(p.filename().string()).append(".").append(tag).append(".tmp").append(extension);
-  return p.has_parent_path() ? (p.parent_path() / name).string() : name;
 }

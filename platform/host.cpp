@@ -1,15 +1,19 @@
 // Host file system: see host.h.
 #include "platform/host.h"
 
-#include "platform/console.h"
-
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <cstdint>
+#include <random>
+#include <thread>
 
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -24,28 +28,6 @@ std::string host_path(const std::string& logical) {
     if (c == '\\') c = '/';
   return p;
 #endif
-}
-
-FILE* host_open(const std::string& logical, const char* mode) {
-  const std::string path = host_path(logical);
-#ifndef _WIN32
-  // Only regular files are read: a folder opens on POSIX but cannot be read,
-  // and a pipe or device could block the run forever.
-  struct stat st{};
-  if (mode[0] == 'r' && (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))) {
-    if (errno == 0) errno = EISDIR;
-    return nullptr;
-  }
-#endif
-  return std::fopen(path.c_str(), mode);
-}
-
-long long host_file_size(FILE* f) {
-  long here = std::ftell(f);
-  if (here < 0 || std::fseek(f, 0, SEEK_END) != 0) return -1;
-  long end = std::ftell(f);
-  std::fseek(f, here, SEEK_SET);
-  return end;
 }
 
 bool name_stays_inside(const std::string& name) {
@@ -65,52 +47,289 @@ bool name_stays_inside(const std::string& name) {
   }
 }
 
-bool write_atomically(const std::string& logical, const std::function<bool(const std::string& tmp_host)>& writer,
-                      std::string* why) {
-  const std::string target = host_path(logical);
-  auto fail = [&](const std::string& reason) {
-    if (why) *why = reason;
-    return false;
-  };
+namespace {
+
+bool fail(std::string* why, const std::string& reason) {
+  if (why) *why = reason;
+  return false;
+}
+
+}  // namespace
+
+FILE* open_regular(const std::string& path, const char* mode, std::string* why) {
 #ifdef _WIN32
-  std::string tmp = target + ".part";
-  if (!writer(tmp)) {
-    std::remove(tmp.c_str());
-    return fail("the file could not be written completely");
-  }
-  if (!MoveFileExA(tmp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    std::remove(tmp.c_str());
-    return fail("the file could not be put in place");
-  }
-  return true;
+  FILE* f = std::fopen(path.c_str(), mode);
+  if (!f && why) *why = std::strerror(errno);
+  return f;
 #else
-  std::size_t slash = target.find_last_of('/');
-  std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  std::string tmp = folder + "." + base + ".XXXXXX";
-  int fd = mkstemp(tmp.data());
-  if (fd < 0) return fail(std::strerror(errno));
-  close(fd);
-  errno = 0;
-  if (!writer(tmp)) {
-    std::string reason = errno ? std::strerror(errno) : "the file could not be written completely";
-    unlink(tmp.c_str());
-    return fail(reason);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (why) *why = std::strerror(errno);
+    return nullptr;
   }
-  // mkstemp makes a private file; a result gets what a new file would get
-  mode_t mask = umask(0);
-  umask(mask);
-  if (chmod(tmp.c_str(), 0666 & ~mask) != 0 || rename(tmp.c_str(), target.c_str()) != 0) {
-    std::string reason = std::strerror(errno);
-    unlink(tmp.c_str());
-    return fail(reason);
+  struct stat st{};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    if (why) *why = "not a regular file";
+    errno = EISDIR;
+    return nullptr;
   }
-  return true;
+  // reads of a regular file never block; the flag is dropped all the same
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  FILE* f = fdopen(fd, mode);
+  if (!f) {
+    if (why) *why = std::strerror(errno);
+    ::close(fd);
+  }
+  return f;
 #endif
 }
 
-void write_result(const std::string& logical, const std::function<bool(const std::string& tmp_host)>& writer) {
-  std::string why;
-  if (!write_atomically(logical, writer, &why))
-    stop_run(con_format("\n\tThe result %s could not be written: %s.\n", logical.c_str(), why.c_str()));
+FILE* host_open(const std::string& logical, const char* mode) { return open_regular(host_path(logical), mode); }
+
+long long host_file_size(FILE* f) {
+  long here = std::ftell(f);
+  if (here < 0 || std::fseek(f, 0, SEEK_END) != 0) return -1;
+  long end = std::ftell(f);
+  if (std::fseek(f, here, SEEK_SET) != 0) return -1;
+  return end;
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+#ifdef _WIN32
+  return a == b;
+#else
+  struct stat sa{}, sb{};
+  if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+#endif
+}
+
+bool path_exists(const std::string& path) {
+#ifdef _WIN32
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+#else
+  struct stat st{};
+  return lstat(path.c_str(), &st) == 0 || errno != ENOENT;
+#endif
+}
+
+#ifdef _WIN32
+
+bool write_atomically(const std::vector<AtomicOutput>& outputs, std::string* why) {
+  for (const AtomicOutput& o : outputs) {
+    std::string tmp = o.path + ".part";
+    if (!o.writer(tmp)) {
+      std::remove(tmp.c_str());
+      return fail(why, "the file could not be written completely");
+    }
+    if (!MoveFileExA(tmp.c_str(), o.path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      std::remove(tmp.c_str());
+      return fail(why, "the file could not be put in place");
+    }
+  }
+  return true;
+}
+
+void install_interrupt_cleanup() {}
+
+#else
+
+namespace {
+
+// The named temporary files that exist right now, for the signal handler:
+// fixed buffers, written before a name is created and cleared after it is
+// gone, so the handler never reads a half-written name.
+constexpr int kSlots = 4;
+constexpr std::size_t kNameBytes = 4096;
+char pending_names[kSlots][kNameBytes];
+volatile std::sig_atomic_t pending_used[kSlots];
+
+int remember_name(const std::string& name) {
+  if (name.size() >= kNameBytes) return -1;
+  for (int k = 0; k < kSlots; ++k) {
+    if (!pending_used[k]) {
+      std::memcpy(pending_names[k], name.c_str(), name.size() + 1);
+      pending_used[k] = 1;
+      return k;
+    }
+  }
+  return -1;
+}
+
+void forget_name(int slot) {
+  if (slot >= 0) pending_used[slot] = 0;
+}
+
+extern "C" void remove_pending_and_end(int sig) {
+  for (int k = 0; k < kSlots; ++k)
+    if (pending_used[k]) unlink(pending_names[k]);
+  std::signal(sig, SIG_DFL);
+  std::raise(sig);
+}
+
+std::string folder_of(const std::string& path) {
+  std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// A short name in `folder` that nothing uses yet: ".sv" and six characters.
+std::string short_name(const std::string& folder) {
+  static thread_local std::mt19937_64 rng{std::random_device{}()};
+  static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::string name = folder + "/.sv";
+  for (int k = 0; k < 6; ++k) name += kChars[rng() % (sizeof kChars - 1)];
+  return name;
+}
+
+// A temporary file being written: either nameless (fd >= 0, reached through
+// /proc/self/fd) or named (slot >= 0 in the cleanup list).
+struct Temporary {
+  int fd = -1;
+  int slot = -1;
+  std::string path;  // what the writer opens
+  std::string name;  // the named file, if any
+
+  ~Temporary() {
+    if (fd >= 0) ::close(fd);
+    if (!name.empty()) unlink(name.c_str());
+    forget_name(slot);
+  }
+};
+
+bool make_temporary(const std::string& folder, Temporary& t, std::string* why) {
+#ifdef O_TMPFILE
+  t.fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+  if (t.fd >= 0) {
+    t.path = "/proc/self/fd/" + std::to_string(t.fd);
+    if (access(t.path.c_str(), W_OK) == 0) return true;
+    ::close(t.fd);
+    t.fd = -1;
+  }
+#endif
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = short_name(folder);
+    t.slot = remember_name(name);
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      t.name = t.path = name;
+      return true;
+    }
+    forget_name(t.slot);
+    t.slot = -1;
+    if (errno != EEXIST) return fail(why, std::strerror(errno));
+  }
+  return fail(why, "no temporary name could be found");
+}
+
+// Gives a nameless temporary file a short name in `folder`, so it can be
+// renamed over its target.
+bool name_temporary(const std::string& folder, Temporary& t, std::string* why) {
+  if (!t.name.empty()) return true;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = short_name(folder);
+    t.slot = remember_name(name);
+    if (linkat(AT_FDCWD, t.path.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      t.name = name;
+      return true;
+    }
+    forget_name(t.slot);
+    t.slot = -1;
+    if (errno != EEXIST) return fail(why, std::strerror(errno));
+  }
+  return fail(why, "no temporary name could be found");
+}
+
+// Holds SIGINT, SIGTERM and SIGHUP back while it lives.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, s);
+    pthread_sigmask(SIG_BLOCK, &set, &old_);
+  }
+  ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+
+ private:
+  sigset_t old_;
+};
+
+// An exclusive lock on a folder while it lives (none when the folder cannot
+// be opened: the renames still happen, only not as one group).
+class FolderLock {
+ public:
+  explicit FolderLock(const std::string& folder) : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (fd_ >= 0) {
+      while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+      }
+    }
+  }
+  ~FolderLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+bool write_atomically(const std::vector<AtomicOutput>& outputs, std::string* why) {
+  std::vector<Temporary> temps(outputs.size());
+  for (std::size_t k = 0; k < outputs.size(); ++k) {
+    const std::string folder = folder_of(outputs[k].path);
+    if (!make_temporary(folder, temps[k], why)) return false;
+    errno = 0;
+    if (!outputs[k].writer(temps[k].path)) {
+      return fail(why, errno ? std::strerror(errno) : "the file could not be written completely");
+    }
+    if (!temps[k].name.empty()) {
+      // a named temporary file was made private; a result gets what a new
+      // file would get
+      mode_t mask = umask(0);
+      umask(mask);
+      if (chmod(temps[k].name.c_str(), 0666 & ~mask) != 0) return fail(why, std::strerror(errno));
+    }
+  }
+  if (outputs.empty()) return true;
+  SignalsHeld held;
+  FolderLock lock(folder_of(outputs[0].path));
+  for (std::size_t k = 0; k < outputs.size(); ++k)
+    if (!name_temporary(folder_of(outputs[k].path), temps[k], why)) return false;
+  for (std::size_t k = 0; k < outputs.size(); ++k) {
+    if (rename(temps[k].name.c_str(), outputs[k].path.c_str()) != 0) return fail(why, std::strerror(errno));
+    temps[k].name.clear();
+  }
+  return true;
+}
+
+void install_interrupt_cleanup() {
+  struct sigaction sa{};
+  sa.sa_handler = remove_pending_and_end;
+  sigemptyset(&sa.sa_mask);
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &sa, nullptr);
+  std::signal(SIGXFSZ, SIG_IGN);
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+#endif
+
+std::string temporary_name_beside(const std::string& path, const std::string& extension) {
+  static thread_local std::mt19937_64 rng{std::random_device{}() ^
+                                          static_cast<std::uint64_t>(std::hash<std::thread::id>{}(std::this_thread::get_id()))};
+  char tag[24];
+  std::snprintf(tag, sizeof tag, "%016llx", static_cast<unsigned long long>(rng()));
+  const std::size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  return folder + "." + name + "." + tag + ".tmp" + extension;
+}
+
+bool write_atomically(const std::string& path, const std::function<bool(const std::string& tmp_path)>& writer,
+                      std::string* why) {
+  return write_atomically(std::vector<AtomicOutput>{{path, writer}}, why);
 }

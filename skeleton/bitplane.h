@@ -179,26 +179,33 @@ inline std::vector<Word> interior_columns(int nb_col) {
   return m;
 }
 
-// Packs one line of bytes into a row: bit set where the byte is not 0.
-inline void pack_nonzero(const unsigned char* src, int nb_col, Word* row) {
+// Packs one line of bytes into a row: a bit is set where the byte equals
+// `value` (or, with `unequal`, where it differs). Bits past the last column
+// stay 0.
+inline void pack_line(const unsigned char* src, int nb_col, Word* row, unsigned char value, bool unequal) {
   int j = 0, d = 1;
+  const Word flip = unequal ? ~Word{0} : 0;
 #if defined(__SSE2__)
-  const __m128i zero = _mm_setzero_si128();
+  const __m128i match = _mm_set1_epi8(static_cast<char>(value));
   for (; j + 64 <= nb_col; j += 64, ++d) {
     Word w = 0;
     for (int q = 0; q < 4; ++q) {
       const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + j + 16 * q));
-      w |= static_cast<Word>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, zero)))) << (16 * q);
+      w |= static_cast<Word>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, match)))) << (16 * q);
     }
-    row[d] = ~w;
+    row[d] = w ^ flip;
   }
 #endif
   for (; j < nb_col; j += 64, ++d) {
     Word w = 0;
     for (int b = 0; b < 64 && j + b < nb_col; ++b)
-      if (src[j + b] != 0) w |= Word{1} << b;
+      if ((src[j + b] == value) != unequal) w |= Word{1} << b;
     row[d] = w;
   }
 }
+
+// The object of a line (bytes not 0) and the skeleton of a line (bytes 1).
+inline void pack_nonzero(const unsigned char* src, int nb_col, Word* row) { pack_line(src, nb_col, row, 0, true); }
+inline void pack_ones(const unsigned char* src, int nb_col, Word* row) { pack_line(src, nb_col, row, 1, false); }
 
 }  // namespace bitplane

@@ -1,4 +1,5 @@
-// The neighbourhood code and the code tables of thinning and finishing.
+// The ring: the neighbourhood code, the code tables of thinning and
+// finishing, their bit-sliced forms, and the proofs that tie them together.
 //
 // The code of a pixel (i, j) weighs its eight neighbours; a neighbour counts
 // only when its value is exactly 1:
@@ -12,7 +13,6 @@
 // form the ring; a quarter turn of the ring is a rotation of the code by two
 // bits. This is the only numbering of neighbours in the program.
 //
-//   neighbour_code     the code of (i, j) in a plane
 //   kMarkTable         code -> 0 keep, 1 first mark, 2 second mark
 //   kRingConnected     code -> 1 when the ring is one 8-connected group with
 //                      at least one empty edge cell (the value of test())
@@ -20,8 +20,9 @@
 //   kWindowRules       which rule each ring cell follows in the four window
 //                      tests
 //   lanes_*            the same decisions for 64 pixels at once, bit-sliced
-//   kMarkByRows        kMarkTable indexed by three bit-row triples
-//   kWindowsAgree      the four window tests of one pixel, indexed by bits
+//
+// The tables that decide one pixel of the thinning from bit rows are the
+// thinning kernel's own (thinning.cpp).
 #pragma once
 
 #include <array>
@@ -38,18 +39,11 @@ constexpr int dj[8] = {-1, 0, 1, 1, 1, 0, -1, -1};
 constexpr unsigned rotate(unsigned code) { return ((code << 2) | (code >> 6)) & 0xFFu; }
 }  // namespace ring
 
-// The code of (i, j) on the current contents of `plane`. (i, j) must have all
-// eight neighbours inside the plane.
-inline unsigned neighbour_code(unsigned char* const* plane, int i, int j) {
-  const unsigned char* up = plane[i - 1];
-  const unsigned char* row = plane[i];
-  const unsigned char* down = plane[i + 1];
-  return (up[j - 1] == 1 ? ring::NW : 0u) | (up[j] == 1 ? ring::N : 0u) | (up[j + 1] == 1 ? ring::NE : 0u) |
-         (row[j + 1] == 1 ? ring::E : 0u) | (down[j + 1] == 1 ? ring::SE : 0u) | (down[j] == 1 ? ring::S : 0u) |
-         (down[j - 1] == 1 ? ring::SW : 0u) | (row[j - 1] == 1 ? ring::W : 0u);
-}
-
 namespace codes {
+
+// One ring cell for 64 pixels: bit k of every argument of a bit-sliced form
+// belongs to the same pixel.
+using Lanes = std::uint64_t;
 
 // The 56 codes that start a deletion, eight per shape; each row is one
 // shape turned through the eight positions of the ring.
@@ -129,19 +123,18 @@ constexpr bool is_corner_code(unsigned code) { return code == 10 || code == 40 |
 // One side of each window sees only the neighbours that stay; the north-west
 // cell of the north and west windows also counts second marks as present.
 enum Rule : std::uint8_t { P, K, S };
+
+// A ring cell read by its rule, 64 pixels at once: `present` where the value
+// is not 0, `going` where it is 1 or 2 (marked and confirmed in this pass),
+// `second` where it is 2.
+constexpr Lanes read_cell(Rule r, Lanes present, Lanes going, Lanes second) {
+  return r == P ? present : r == K ? present & ~going : present & ~(going & ~second);
+}
 //                                                NW N  NE E  SE S  SW W
 constexpr Rule kWindowRules[4][8] = {/* north */ {S, K, K, P, P, P, P, P},
                                      /* south */ {P, P, P, P, K, K, K, P},
                                      /* east  */ {P, P, K, K, K, P, P, P},
                                      /* west  */ {S, P, P, P, P, P, K, K}};
-
-// The ring cells that follow rule `r` in window test `t`, as a code mask.
-constexpr unsigned window_mask(int t, Rule r) {
-  unsigned m = 0;
-  for (int k = 0; k < 8; ++k)
-    if (kWindowRules[t][k] == r) m |= 1u << k;
-  return m;
-}
 
 // --- checks: a mistyped code fails the build --------------------------------
 constexpr int count_marks(std::uint8_t mark) {
@@ -179,8 +172,6 @@ static_assert(kRingConnected[0] == 0 && kRingConnected[255] == 0 && kRingConnect
 // below holds one ring cell for 64 pixels (bit k of every argument belongs
 // to the same pixel), and the result has bit k set when that pixel's ring
 // passes. Each form is proven against its table above on all 256 rings.
-using Lanes = std::uint64_t;
-
 // kRingConnected: the edge cells N, E, S, W change value exactly twice around
 // the ring and no corner is set between two empty edge cells; or all edge
 // cells are empty and exactly one corner is set.
@@ -206,106 +197,38 @@ constexpr Lanes lanes_deletion(Lanes nw, Lanes n, Lanes ne, Lanes e, Lanes se, L
 // (no deletion code has NW alone on that side).
 constexpr Lanes lanes_second_mark(Lanes n, Lanes ne, Lanes w) { return ~(n | ne | w); }
 
-// kCleanTable: exactly the rings that pass test() with two or three
-// neighbours.
-constexpr Lanes lanes_clean(Lanes nw, Lanes n, Lanes ne, Lanes e, Lanes se, Lanes s, Lanes sw, Lanes w) {
-  // bit-sliced count of the eight cells, kept to "two or three"
-  Lanes c0 = 0, c1 = 0, c2 = 0;  // count bits 0, 1 and "4 or more"
-  for (Lanes x : {nw, n, ne, e, se, s, sw, w}) {
-    const Lanes carry0 = c0 & x;
-    c0 ^= x;
-    const Lanes carry1 = c1 & carry0;
-    c1 ^= carry0;
-    c2 |= carry1;
+// A bit-sliced count of seven cells: bits 0 and 1 of the count, and "4 or
+// more".
+struct Count7 {
+  Lanes c0 = 0, c1 = 0, c2 = 0;
+  constexpr Count7(Lanes a, Lanes b, Lanes c, Lanes d, Lanes e, Lanes f, Lanes g) {
+    for (Lanes x : {a, b, c, d, e, f, g}) {
+      const Lanes carry0 = c0 & x;
+      c0 ^= x;
+      const Lanes carry1 = c1 & carry0;
+      c1 ^= carry0;
+      c2 |= carry1;
+    }
   }
-  return lanes_connected(nw, n, ne, e, se, s, sw, w) & c1 & ~c2;
-}
+  constexpr Lanes one() const { return c0 & ~c1 & ~c2; }
+  constexpr Lanes two() const { return ~c0 & c1 & ~c2; }
+  constexpr Lanes three() const { return c0 & c1 & ~c2; }
+};
 
-// lanes_clean for a west cell as it is (`staying`) and for an empty west
+// kCleanTable (exactly the rings that pass test() with two or three
+// neighbours), for a west cell as it is (`staying`) and for an empty west
 // cell (`gone`) at once, sharing the count of the other seven cells.
 constexpr void lanes_clean_pair(Lanes nw, Lanes n, Lanes ne, Lanes e, Lanes se, Lanes s, Lanes sw, Lanes w,
                                 Lanes& staying, Lanes& gone) {
-  Lanes c0 = 0, c1 = 0, c2 = 0;  // count of seven cells: bits 0, 1, 2
-  for (Lanes x : {nw, n, ne, e, se, s, sw}) {
-    const Lanes carry0 = c0 & x;
-    c0 ^= x;
-    const Lanes carry1 = c1 & carry0;
-    c1 ^= carry0;
-    c2 |= carry1;
-  }
-  const Lanes one = c0 & ~c1 & ~c2, two = ~c0 & c1 & ~c2, three = c0 & c1 & ~c2;
-  gone = lanes_connected(nw, n, ne, e, se, s, sw, 0) & (two | three);
-  staying = lanes_connected(nw, n, ne, e, se, s, sw, w) & ((w & (one | two)) | (~w & (two | three)));
+  const Count7 count(nw, n, ne, e, se, s, sw);
+  gone = lanes_connected(nw, n, ne, e, se, s, sw, 0) & (count.two() | count.three());
+  staying = lanes_connected(nw, n, ne, e, se, s, sw, w) & ((w & (count.one() | count.two())) | (~w & (count.two() | count.three())));
 }
 
 // is_corner_code: two sides at a right angle and nothing else.
 constexpr Lanes lanes_corner(Lanes nw, Lanes n, Lanes ne, Lanes e, Lanes se, Lanes s, Lanes sw, Lanes w) {
   return ~(nw | ne | se | sw) & ((n & e & ~s & ~w) | (e & s & ~n & ~w) | (s & w & ~n & ~e) | (w & n & ~s & ~e));
 }
-
-// --- tables for deciding one pixel from bit rows ----------------------------
-//
-// A pixel decided alone reads three bits (columns j-1, j, j+1) from each of
-// the bit rows around it; these tables take those triples as they come.
-
-// kMarkByRows[above | middle << 3 | below << 6] is kMarkTable of the code
-// whose rows are these triples (bit 0 of a triple is column j-1; the centre
-// bit of `middle` is ignored).
-constexpr unsigned code_from_rows(unsigned above, unsigned middle, unsigned below) {
-  return ((above & 1u) ? ring::NW : 0u) | ((above & 2u) ? ring::N : 0u) | ((above & 4u) ? ring::NE : 0u) |
-         ((middle & 4u) ? ring::E : 0u) | ((below & 4u) ? ring::SE : 0u) | ((below & 2u) ? ring::S : 0u) |
-         ((below & 1u) ? ring::SW : 0u) | ((middle & 1u) ? ring::W : 0u);
-}
-
-constexpr std::array<std::uint8_t, 512> make_mark_by_rows() {
-  std::array<std::uint8_t, 512> t{};
-  for (unsigned x = 0; x < 512; ++x) t[x] = kMarkTable[code_from_rows(x & 7u, (x >> 3) & 7u, x >> 6)];
-  return t;
-}
-constexpr std::array<std::uint8_t, 512> kMarkByRows = make_mark_by_rows();
-
-// kWindowsAgree[index]: 1 when all four window tests of a marked pixel pass.
-// The index describes the mark plane around the pixel during the pass:
-//   bits 0-2   NW, N, NE present (not 0)
-//   bits 3-5   NW, N, NE marked for deletion in this pass (1 or 2)
-//   bit  6     NW marked with the second mark (2)
-//   bit  7     W present
-//   bit  8     W marked for deletion in this pass
-//   bit  9     E present
-//   bits 10-12 SW, S, SE present
-// Cells not yet visited hold 0 or 255 only, so present means kept there.
-constexpr unsigned window_cell_value(unsigned present, unsigned marked, unsigned second) {
-  return !present ? 0u : !marked ? 255u : second ? 2u : 1u;
-}
-
-constexpr std::array<std::uint8_t, 8192> make_windows_agree() {
-  std::array<std::uint8_t, 8192> t{};
-  for (unsigned x = 0; x < 8192; ++x) {
-    const bool nw_second = (x >> 6) & 1u;
-    unsigned value[8] = {};  // ring order NW, N, NE, E, SE, S, SW, W
-    value[0] = window_cell_value(x & 1u, (x >> 3) & 1u, nw_second);
-    value[1] = window_cell_value((x >> 1) & 1u, (x >> 4) & 1u, false);
-    value[2] = window_cell_value((x >> 2) & 1u, (x >> 5) & 1u, false);
-    value[7] = window_cell_value((x >> 7) & 1u, (x >> 8) & 1u, false);
-    value[3] = window_cell_value((x >> 9) & 1u, 0, false);
-    value[6] = window_cell_value((x >> 10) & 1u, 0, false);
-    value[5] = window_cell_value((x >> 11) & 1u, 0, false);
-    value[4] = window_cell_value((x >> 12) & 1u, 0, false);
-    bool all = true;
-    for (int test = 0; test < 4; ++test) {
-      unsigned window = 0;
-      for (int k = 0; k < 8; ++k) {
-        const unsigned v = value[k];
-        const bool cell = kWindowRules[test][k] == P ? v != 0 : kWindowRules[test][k] == K ? v > 2 : v >= 2;
-        if (cell) window |= 1u << k;
-      }
-      all = all && kRingConnected[window];
-    }
-    t[x] = all ? 1 : 0;
-  }
-  return t;
-}
-constexpr std::array<std::uint8_t, 8192> kWindowsAgree = make_windows_agree();
 
 // --- checks: each bit-sliced form equals its table on all 256 rings ---------
 // Lane b of word q stands for the ring 64 q + b.
@@ -333,7 +256,6 @@ static_assert(lanes_match(
       return lanes_deletion(nw, n, ne, e, se, s, sw, w) & lanes_second_mark(n, ne, w);
     },
     [](unsigned c) { return kMarkTable[c] == 2; }));
-static_assert(lanes_match(lanes_clean, [](unsigned c) { return kCleanTable[c] != 0; }));
 static_assert(lanes_match(lanes_corner, [](unsigned c) { return is_corner_code(c); }));
 static_assert(lanes_match(
     [](Lanes nw, Lanes n, Lanes ne, Lanes e, Lanes se, Lanes s, Lanes sw, Lanes w) {
@@ -349,9 +271,5 @@ static_assert(lanes_match(
       return gone;
     },
     [](unsigned c) { return kCleanTable[c & ~ring::W] != 0; }));
-// rows .#. / ### / .#. (code 170: no list) and ##. / #.. / ... (NW, N, W)
-static_assert(kMarkByRows[0b010'111'010] == 0);
-static_assert(kMarkByRows[0b000'001'011] == kMarkTable[ring::NW | ring::N | ring::W] &&
-              kMarkByRows[0b000'001'011] == 1);
 
 }  // namespace codes

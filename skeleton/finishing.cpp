@@ -16,7 +16,7 @@
 //     before the pass; where a pixel's decision depends on its west
 //     neighbour, it is kept exactly when that neighbour is kept xor the
 //     pixel would go with the neighbour staying, a chain resolved along the
-//     word by codes.h's chain_xor.
+//     word by bitplane.h's chain_xor.
 //  4. tab is read once (its 1s into bits) and written once (1 where a bit
 //     is set, 255 elsewhere); this needs the values 0, 1 and 255 that
 //     thinning leaves, which is all that reaches the finishing.
@@ -32,34 +32,14 @@
 
 #include "skeleton/bitplane.h"
 #include "skeleton/codes.h"
+#include "skeleton/contract.h"
+#include "skeleton/parallel.h"
 #include "skeleton/skeleton.h"
 
 namespace {
 
 using bitplane::Word;
 using codes::Lanes;
-
-// The skeleton pixels (value 1) of one line, packed into `row`.
-void pack_ones(const unsigned char* line, int nb_col, Word* row) {
-  int j = 0, d = 1;
-#if defined(__SSE2__)
-  const __m128i one = _mm_set1_epi8(1);
-  for (; j + 64 <= nb_col; j += 64, ++d) {
-    Word w = 0;
-    for (int q = 0; q < 4; ++q) {
-      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + j + 16 * q));
-      w |= static_cast<Word>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, one)))) << (16 * q);
-    }
-    row[d] = w;
-  }
-#endif
-  for (; j < nb_col; j += 64, ++d) {
-    Word w = 0;
-    for (int b = 0; b < 64 && j + b < nb_col; ++b)
-      if (line[j + b] == 1) w |= Word{1} << b;
-    row[d] = w;
-  }
-}
 
 // One line of the result from its row of bits: 1 where the bit is set,
 // 255 elsewhere.
@@ -132,7 +112,8 @@ void corner_pair(Lanes nw, Lanes n, Lanes ne, Lanes e, Lanes se, Lanes s, Lanes 
 
 }  // namespace
 
-void finish_planes(unsigned char** tab, int nb_lig, int nb_col) {
+void finish_planes(unsigned char** tab, int nb_lig, int nb_col, int threads) {
+  skeleton_contract::check_planes("finish_planes", tab, tab, nb_lig, nb_col);
   // Fewer than three lines or columns: no interior, and every pixel the
   // end-point sub-passes would visit is a frame pixel of value 255 after
   // the frame reset (or lies outside a plane of one line or column), so the
@@ -144,13 +125,19 @@ void finish_planes(unsigned char** tab, int nb_lig, int nb_col) {
 
   // 1 and 2: background fill and frame reset leave the skeleton pixels
   // inside the frame, all else 255: the bits hold exactly those pixels
+  // (reading and writing the bytes is cut into bands of lines on several
+  // threads; the in-place passes, where every line depends on the one
+  // above, run on one)
+  const int workers = parallel::workers_for(threads, nb_lig, nb_col);
   bitplane::Plane skel(nb_lig, nb_col);
   const std::vector<Word> inside = bitplane::interior_columns(nb_col);
-  for (int i = 1; i <= nb_lig - 2; ++i) {
-    Word* row = skel.row(i);
-    pack_ones(tab[i], nb_col, row);
-    for (int d = 1; d <= skel.words(); ++d) row[d] &= inside[d];
-  }
+  parallel::by_lines(nb_lig - 2, workers, [&](int first, int last) {
+    for (int i = first + 1; i <= last + 1; ++i) {
+      Word* row = skel.row(i);
+      bitplane::pack_ones(tab[i], nb_col, row);
+      for (int d = 1; d <= skel.words(); ++d) row[d] &= inside[d];
+    }
+  });
 
   // 3. cleaning
   remove_by_code(skel, nb_lig, inside, clean_pair);
@@ -178,6 +165,8 @@ void finish_planes(unsigned char** tab, int nb_lig, int nb_col) {
   remove_by_code(skel, nb_lig, inside, corner_pair);
 
   // the result, written once
-  for (int i = 0; i < nb_lig; ++i) unpack_line(skel.row(i), nb_col, tab[i]);
+  parallel::by_lines(nb_lig, workers, [&](int first, int last) {
+    for (int i = first; i <= last; ++i) unpack_line(skel.row(i), nb_col, tab[i]);
+  });
 }
 

@@ -37,7 +37,7 @@
 //     both outcomes of the west test; where they differ and the west
 //     neighbour may go, a pixel goes exactly when its west neighbour goes
 //     xor the test passes with the neighbour staying: a chain along the
-//     word, resolved by codes.h's chain_xor.
+//     word, resolved by bitplane.h's chain_xor.
 // 10. Deleting a line waits until the next line has been decided, because
 //     that line's codes must still see it (note 2); the deletion then
 //     clears the bits and wakes the neighbours' candidate bits. The bytes
@@ -45,6 +45,11 @@
 // Extra memory: two bit planes (a quarter of a byte per pixel) while the
 // kernel runs; it throws std::bad_alloc when they cannot be had.
 #include <algorithm>
+#include <atomic>
+#include <climits>
+#include <array>
+#include <mutex>
+#include <thread>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -53,6 +58,8 @@
 
 #include "skeleton/bitplane.h"
 #include "skeleton/codes.h"
+#include "skeleton/contract.h"
+#include "skeleton/parallel.h"
 #include "skeleton/skeleton.h"
 
 namespace {
@@ -88,60 +95,328 @@ struct Word3 {
   }
 };
 
-class Thinner {
- public:
-  Thinner(unsigned char** tab, unsigned char** tab2, int nb_lig, int nb_col)
-      : tab_(tab),
-        tab2_(tab2),
-        nb_lig_(nb_lig),
-        nb_col_(nb_col),
-        present_(nb_lig, nb_col),
-        candidates_(nb_lig, nb_col),
-        inside_(bitplane::interior_columns(nb_col)),
-        nothing_(present_.stride(), 0),
-        going_up_(present_.stride(), 0),
-        second_up_(present_.stride(), 0),
-        going_(present_.stride(), 0),
-        second_(present_.stride(), 0),
-        touched_stride_((present_.words() + 63) / 64),
-        touched_(static_cast<std::size_t>(nb_lig) * static_cast<std::size_t>(touched_stride_), 0) {
-    for (int i = 0; i < nb_lig_; ++i) bitplane::pack_nonzero(tab2_[i], nb_col_, present_.row(i));
-    for (int i = 1; i <= nb_lig_ - 2; ++i) {
-      const Word* p = present_.row(i);
-      Word* c = candidates_.row(i);
-      for (int d = 1; d <= present_.words(); ++d)
-        if (Word w = p[d] & inside_[d]) {
+// --- the window tests, from codes::kWindowRules ------------------------------
+//
+// The mark plane around marked pixels, 64 pixels at once, in ring order
+// (NW, N, NE, E, SE, S, SW, W): present (not 0 at the start of the pass),
+// going (marked and confirmed in this pass) and second (second mark).
+struct MarkRing {
+  Lanes present[8] = {}, going[8] = {}, second[8] = {};
+};
+
+// The four window tests, each ring cell read by its rule: the one form both
+// the word-wide decisions and the pixel table below are made of.
+constexpr Lanes windows_pass(const MarkRing& m) {
+  Lanes all = ~Lanes{0};
+  for (int t = 0; t < 4; ++t) {
+    Lanes c[8] = {};
+    for (int k = 0; k < 8; ++k) c[k] = codes::read_cell(codes::kWindowRules[t][k], m.present[k], m.going[k], m.second[k]);
+    all &= codes::lanes_connected(c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7]);
+  }
+  return all;
+}
+
+// The pixel table's index carries the second mark of NW only, and going
+// marks only of the line above and W: the cells no other rule reads so.
+constexpr bool rules_fit_the_pixel_index() {
+  for (const auto& test : codes::kWindowRules)
+    for (int k = 1; k < 8; ++k)
+      if (test[k] == codes::S) return false;
+  return true;
+}
+static_assert(rules_fit_the_pixel_index());
+
+// kWindowsAgree[index]: 1 when all four window tests of a marked pixel pass.
+// The index describes the mark plane around the pixel during the pass:
+//   bits 0-2   NW, N, NE present (not 0)
+//   bits 3-5   NW, N, NE going (1 or 2)
+//   bit  6     NW marked with the second mark (2)
+//   bit  7     W present
+//   bit  8     W going
+//   bit  9     E present
+//   bits 10-12 SW, S, SE present
+// Cells not yet visited hold 0 or 255 only, so present means kept there.
+// Built 64 indices at a time by windows_pass.
+constexpr std::array<std::uint8_t, 8192> make_windows_agree() {
+  std::array<std::uint8_t, 8192> t{};
+  Lanes low[6] = {};  // index bits 0-5 for the 64 indices of a word
+  for (int b = 0; b < 64; ++b)
+    for (int k = 0; k < 6; ++k)
+      if ((b >> k) & 1) low[k] |= Lanes{1} << b;
+  for (unsigned q = 0; q < 8192 / 64; ++q) {
+    auto bit = [&](int k) { return k < 6 ? low[k] : ((q >> (k - 6)) & 1u) ? ~Lanes{0} : Lanes{0}; };
+    MarkRing m;
+    const Lanes present[8] = {bit(0), bit(1), bit(2), bit(9), bit(12), bit(11), bit(10), bit(7)};
+    const Lanes going[8] = {bit(3), bit(4), bit(5), 0, 0, 0, 0, bit(8)};
+    for (int k = 0; k < 8; ++k) m.present[k] = present[k], m.going[k] = going[k];
+    m.second[0] = bit(6);
+    const Lanes pass = windows_pass(m);
+    for (int b = 0; b < 64; ++b) t[64 * q + b] = (pass >> b) & 1u;
+  }
+  return t;
+}
+constexpr std::array<std::uint8_t, 8192> kWindowsAgree = make_windows_agree();
+
+// kMarkByRows[above | middle << 3 | below << 6] is kMarkTable of the code
+// whose rows are these triples (bit 0 of a triple is column j-1; the centre
+// bit of `middle` is ignored).
+constexpr unsigned code_from_rows(unsigned above, unsigned middle, unsigned below) {
+  return ((above & 1u) ? ring::NW : 0u) | ((above & 2u) ? ring::N : 0u) | ((above & 4u) ? ring::NE : 0u) |
+         ((middle & 4u) ? ring::E : 0u) | ((below & 4u) ? ring::SE : 0u) | ((below & 2u) ? ring::S : 0u) |
+         ((below & 1u) ? ring::SW : 0u) | ((middle & 1u) ? ring::W : 0u);
+}
+
+constexpr std::array<std::uint8_t, 512> make_mark_by_rows() {
+  std::array<std::uint8_t, 512> t{};
+  for (unsigned x = 0; x < 512; ++x) t[x] = codes::kMarkTable[code_from_rows(x & 7u, (x >> 3) & 7u, x >> 6)];
+  return t;
+}
+constexpr std::array<std::uint8_t, 512> kMarkByRows = make_mark_by_rows();
+// rows .#. / ### / .#. (code 170: no list) and ##. / #.. / ... (NW, N, W)
+static_assert(kMarkByRows[0b010'111'010] == 0);
+static_assert(kMarkByRows[0b000'001'011] == codes::kMarkTable[ring::NW | ring::N | ring::W] &&
+              kMarkByRows[0b000'001'011] == 1);
+
+// The marks of one line in a pass: going (marked and confirmed) and second
+// mark, with the words that hold some.
+struct Marks {
+  std::vector<Word> going, second;
+  std::vector<int> words;
+  explicit Marks(int stride) : going(static_cast<std::size_t>(stride), 0), second(going) {
+    words.reserve(static_cast<std::size_t>(stride));
+  }
+  void note(int d) {
+    if (words.empty() || words.back() != d) words.push_back(d);
+  }
+  void clear() {
+    for (int d : words) going[d] = second[d] = 0;
+    words.clear();
+  }
+  void swap(Marks& o) {
+    going.swap(o.going);
+    second.swap(o.second);
+    words.swap(o.words);
+  }
+};
+
+// What every band shares: the bit planes and the bytes. Each band writes
+// only its own lines of them (woken candidates of a neighbour's line go
+// through that neighbour, see Band).
+struct Shared {
+  unsigned char** tab;
+  unsigned char** tab2;
+  int nb_lig, nb_col;
+  bitplane::Plane present;     // tab2 not 0, at the start of the pass
+  bitplane::Plane candidates;  // pixels that may be marked in this pass
+  std::vector<Word> inside;    // the columns inside the frame
+  std::vector<Word> nothing;   // a line of zeros
+  int touched_stride;
+  std::vector<Word> touched;  // one bit per word: some pixel of it was deleted
+
+  Shared(unsigned char** t, unsigned char** t2, int lines, int columns)
+      : tab(t),
+        tab2(t2),
+        nb_lig(lines),
+        nb_col(columns),
+        present(lines, columns),
+        candidates(lines, columns),
+        inside(bitplane::interior_columns(columns)),
+        nothing(static_cast<std::size_t>(present.stride()), 0),
+        touched_stride((present.words() + 63) / 64),
+        touched(static_cast<std::size_t>(lines) * static_cast<std::size_t>(touched_stride), 0) {}
+
+  // The bits of lines [first, last] from tab2; every interior object pixel
+  // a candidate.
+  void load(int first, int last) {
+    for (int i = first; i <= last; ++i) {
+      bitplane::pack_nonzero(tab2[i], nb_col, present.row(i));
+      if (i < 1 || i > nb_lig - 2) continue;
+      const Word* p = present.row(i);
+      Word* c = candidates.row(i);
+      for (int d = 1; d <= present.words(); ++d)
+        if (Word w = p[d] & inside[d]) {
           c[d] = w;
-          candidates_.mark_word(i, d);
+          candidates.mark_word(i, d);
         }
     }
-    going_up_words_.reserve(present_.words());
-    going_words_.reserve(present_.words());
   }
 
-  // One pass: decide every line, delete what goes. Returns the number of
-  // pixels deleted.
-  long long pass() {
-    long long deleted = 0;
-    for (int i = 1; i <= nb_lig_ - 2; ++i) {
-      decide_line(i);
-      deleted += delete_line(i - 1);
-      going_up_.swap(going_);
-      second_up_.swap(second_);
-      going_up_words_.swap(going_words_);
+  // Writes the deletions of lines [first, last] into the bytes: 0 in tab
+  // and tab2 wherever an object pixel is no longer in the bit plane. Only
+  // words that saw a deletion are looked at.
+  void write_back(int first, int last) {
+    for (int i = first; i <= last; ++i) {
+      const Word* t_words = touched.data() + static_cast<std::size_t>(i) * touched_stride;
+      const Word* p = present.row(i);
+      for (int k = 0; k < touched_stride; ++k)
+        for (Word words = t_words[k]; words; words &= words - 1) {
+          const int d = 1 + 64 * k + std::countr_zero(words);
+          clear_gone(tab[i], tab2[i], d, p[d] | ~inside[d]);  // keep: present, and every frame column
+        }
     }
-    deleted += delete_line(nb_lig_ - 2);
-    return deleted;
   }
+
+  void clear_gone(unsigned char* t, unsigned char* t2, int d, Word keep) const {
+    const int j0 = 64 * (d - 1), n = std::min(64, nb_col - j0);
+    int b = 0;
+    for (; b + 8 <= n; b += 8) {
+      const std::uint64_t mask = bitplane::kByteMask[(keep >> b) & 0xFFu];
+      std::uint64_t x, x2;
+      std::memcpy(&x, t + j0 + b, 8);
+      std::memcpy(&x2, t2 + j0 + b, 8);
+      x &= mask;
+      x2 &= mask;
+      std::memcpy(t + j0 + b, &x, 8);
+      std::memcpy(t2 + j0 + b, &x2, 8);
+    }
+    for (; b < n; ++b)
+      if (!((keep >> b) & 1u)) t[j0 + b] = t2[j0 + b] = 0;
+  }
+};
+
+// Where the bands stand, and when the passes end (see Band).
+struct Progress {
+  explicit Progress(int bands)
+      : first_decided(static_cast<std::size_t>(bands)),
+        last_decided(static_cast<std::size_t>(bands)),
+        first_deleted(static_cast<std::size_t>(bands)) {}
+  // the last pass in which a band decided its first line, its last line,
+  // and deleted its first line
+  std::vector<std::atomic<int>> first_decided, last_decided, first_deleted;
+  std::atomic<int> changes{0};           // bumped at every step above, to wake waiters
+  std::atomic<int> last_pass{INT_MAX};   // the first pass deleting nothing, once known
+  std::mutex mutex;                      // for the counts of deletions:
+  std::vector<long long> deleted;        //   per pass, summed over the bands
+  std::vector<int> reported;             //   bands that counted theirs
+
+  void publish(std::atomic<int>& step, int pass) {
+    step.store(pass, std::memory_order_release);
+    bump();
+  }
+  void bump() {
+    changes.fetch_add(1, std::memory_order_acq_rel);
+    changes.notify_all();
+  }
+  // Waits until step has reached `pass`; false when the passes have ended
+  // before `current` (the caller then stops).
+  bool wait_for(const std::atomic<int>& step, int pass, int current) {
+    for (;;) {
+      const int seen = changes.load(std::memory_order_acquire);
+      if (step.load(std::memory_order_acquire) >= pass) return true;
+      if (last_pass.load(std::memory_order_acquire) < current) return false;
+      changes.wait(seen, std::memory_order_acquire);
+    }
+  }
+  // A band's deletions in `pass`; the passes end at the first one that all
+  // bands report empty.
+  void report(int pass, long long n, int bands) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (deleted.size() <= static_cast<std::size_t>(pass)) {
+        deleted.resize(static_cast<std::size_t>(pass) + 1, 0);
+        reported.resize(static_cast<std::size_t>(pass) + 1, 0);
+      }
+      deleted[pass] += n;
+      if (++reported[pass] == bands && deleted[pass] == 0 && pass < last_pass.load()) last_pass.store(pass);
+    }
+    bump();
+  }
+};
+
+// A band of lines [lo, hi] thinned by one thread, pass after pass, in step
+// with its neighbours (a wavefront). In the order of a single scan, line i
+// of pass k is decided after line i - 1 of pass k, and line i is deleted
+// after line i + 1 of pass k is decided (note 10). So a band waits:
+//  - to decide its first line in pass k, until the band above has decided
+//    its last line in pass k (the window tests read those marks);
+//  - to decide its last line in pass k, until the band below has deleted
+//    its first line in pass k - 1 (the codes read that line as pass k
+//    finds it);
+//  - to delete its last line of pass k (put off to the next pass, just
+//    before it decides the line above it), until the band below has
+//    decided its first line in pass k.
+// Candidates woken in a neighbour's line are handed over as rows of
+// deleted bits that the neighbour adds before it next decides that line.
+// A band may run passes ahead of the others: a pass after one that deleted
+// nothing deletes nothing.
+class Band {
+ public:
+  Band(Shared& s, Progress& progress, std::vector<Band>& bands, int index, int lo, int hi)
+      : s_(s),
+        progress_(progress),
+        bands_(bands),
+        index_(index),
+        lo_(lo),
+        hi_(hi),
+        above_(s.present.stride()),
+        current_(s.present.stride()),
+        last_(s.present.stride()),
+        no_marks_(s.present.stride()),
+        woken_above_(static_cast<std::size_t>(s.present.stride()), 0),
+        woken_below_(static_cast<std::size_t>(s.present.stride()), 0) {}
+
+  // All passes, until one of them (over all bands) deletes nothing.
+  void run() {
+    const int bands = static_cast<int>(bands_.size());
+    bool last_pending = false;  // the last line's marks of the previous pass
+    for (int pass = 1;; ++pass) {
+      if (progress_.last_pass.load(std::memory_order_acquire) < pass) return;
+      long long deleted = 0;
+      for (int i = lo_; i <= hi_; ++i) {
+        if (i == hi_ - 1 && last_pending) {
+          if (!progress_.wait_for(below().progress_first_decided(), pass - 1, pass)) return;
+          const long long n = delete_line(hi_, last_);
+          progress_.report(pass - 1, pending_count_ + n, bands);
+          last_pending = false;
+        }
+        if (i == lo_ && index_ > 0) {
+          if (!progress_.wait_for(progress_.last_decided[index_ - 1], pass, pass)) return;
+          take_woken(lo_, above().woken_below_);
+        }
+        if (i == hi_ && !is_last()) {
+          if (!progress_.wait_for(progress_.first_deleted[index_ + 1], pass - 1, pass)) return;
+          take_woken(hi_, below().woken_above_);
+        }
+        up_ = i == lo_ ? (index_ > 0 ? &above().last_ : &no_marks_) : &above_;
+        decide_line(i);
+        if (i == lo_) progress_.publish(progress_.first_decided[index_], pass);
+        if (i > lo_) {
+          deleted += delete_line(i - 1, above_);
+          if (i - 1 == lo_) progress_.publish(progress_.first_deleted[index_], pass);
+        }
+        if (i < hi_) {
+          above_.swap(current_);
+        } else {
+          last_.swap(current_);
+          progress_.publish(progress_.last_decided[index_], pass);
+        }
+      }
+      if (is_last()) {
+        deleted += delete_line(hi_, last_);
+        progress_.report(pass, deleted, bands);
+      } else {
+        pending_count_ = deleted;
+        last_pending = true;
+      }
+    }
+  }
+
+  const std::atomic<int>& progress_first_decided() const { return progress_.first_decided[index_]; }
 
  private:
+  Band& above() const { return bands_[index_ - 1]; }
+  Band& below() const { return bands_[index_ + 1]; }
+  bool is_last() const { return index_ + 1 == static_cast<int>(bands_.size()); }
+
   // The code bits of line r: the object inside the frame only.
-  const Word* object_mask(int r) const { return r >= 1 && r <= nb_lig_ - 2 ? inside_.data() : nothing_.data(); }
+  const Word* object_mask(int r) const {
+    return r >= 1 && r <= s_.nb_lig - 2 ? s_.inside.data() : s_.nothing.data();
+  }
 
   void decide_line(int i) {
-    if (!candidates_.line_has_any(i)) return;
-    const Word* cand = candidates_.row(i);
-    candidates_.for_each_marked_word(i, [&](int d) {
+    if (!s_.candidates.line_has_any(i)) return;
+    const Word* cand = s_.candidates.row(i);
+    s_.candidates.for_each_marked_word(i, [&](int d) {
       if (has_three_bits(cand[d]))
         decide_word_wide(i, d);
       else
@@ -152,14 +427,14 @@ class Thinner {
   // Pixel by pixel: the candidates of word d of line i, in column order.
   void decide_word_pixels(int i, int d) {
     // the three words around word d of each row the decisions read
-    const Word3 up(present_.row(i - 1), d), mid(present_.row(i), d), down(present_.row(i + 1), d);
-    const Word3 going_up(going_up_.data(), d), second_up(second_up_.data(), d);
+    const Word3 up(s_.present.row(i - 1), d), mid(s_.present.row(i), d), down(s_.present.row(i + 1), d);
+    const Word3 going_up(up_->going.data(), d), second_up(up_->second.data(), d);
     // codes see no frame cell: whole frame lines, and the frame columns
     // next to columns 1 and nb_col - 2
-    const unsigned up_mask = i - 1 >= 1 ? 7u : 0u, down_mask = i + 1 <= nb_lig_ - 2 ? 7u : 0u;
-    const Word west_going = going_[d - 1] >> 63;
+    const unsigned up_mask = i - 1 >= 1 ? 7u : 0u, down_mask = i + 1 <= s_.nb_lig - 2 ? 7u : 0u;
+    const Word west_going = current_.going[d - 1] >> 63;
     Word going = 0, second = 0;
-    Word* cand = candidates_.row(i);
+    Word* cand = s_.candidates.row(i);
     Word w = cand[d];
     Word keep = w;
     while (w) {
@@ -167,9 +442,9 @@ class Thinner {
       w &= w - 1;
       const int j = 64 * (d - 1) + b;
       const unsigned above = up.triple(b), middle = mid.triple(b), below = down.triple(b);
-      const unsigned columns = (j == 1 ? 6u : 7u) & (j == nb_col_ - 2 ? 3u : 7u);
-      const unsigned mark = codes::kMarkByRows[(above & up_mask & columns) | (middle & columns) << 3 |
-                                               (below & down_mask & columns) << 6];
+      const unsigned columns = (j == 1 ? 6u : 7u) & (j == s_.nb_col - 2 ? 3u : 7u);
+      const unsigned mark =
+          kMarkByRows[(above & up_mask & columns) | (middle & columns) << 3 | (below & down_mask & columns) << 6];
       if (!mark) {
         keep &= ~(Word{1} << b);
         continue;
@@ -177,195 +452,214 @@ class Thinner {
       const unsigned w_going = static_cast<unsigned>(b ? (going >> (b - 1)) & 1u : west_going);
       const unsigned index = above | going_up.triple(b) << 3 | (second_up.triple(b) & 1u) << 6 | (middle & 1u) << 7 |
                              w_going << 8 | (middle & 4u) << 7 | below << 10;
-      if (codes::kWindowsAgree[index]) {
+      if (kWindowsAgree[index]) {
         going |= Word{1} << b;
         if (mark == 2) second |= Word{1} << b;
       }
     }
     cand[d] = keep;
-    if (!keep) candidates_.unmark_word(i, d);
+    if (!keep) s_.candidates.unmark_word(i, d);
     if (going) {
-      going_[d] = going;
-      second_[d] = second;
-      note_going(d);
+      current_.going[d] = going;
+      current_.second[d] = second;
+      current_.note(d);
     }
+  }
+
+  // The ring of word d of line i in the bits at the start of the pass: what
+  // the window tests read as present, and what the codes see (the same but
+  // for frame cells, which only a word touching the frame has).
+  struct Neighbourhood {
+    Lanes present[8];
+    Lanes object[8];
+    Lanes centre;
+  };
+
+  Neighbourhood read_neighbourhood(int i, int d) const {
+    using bitplane::east;
+    using bitplane::west;
+    const Word* up = s_.present.row(i - 1);
+    const Word* mid = s_.present.row(i);
+    const Word* down = s_.present.row(i + 1);
+    Neighbourhood n{{west(up, d), up[d], east(up, d), east(mid, d), east(down, d), down[d], west(down, d), west(mid, d)},
+                    {},
+                    mid[d]};
+    std::copy(std::begin(n.present), std::end(n.present), std::begin(n.object));
+    if (i == 1 || i == s_.nb_lig - 2 || d == 1 || 64 * d > s_.nb_col - 2) {
+      const Word* above = object_mask(i - 1);
+      const Word* below = object_mask(i + 1);
+      const Word* inside = s_.inside.data();
+      const Lanes object[8] = {west(up, above, d),  up[d] & above[d],   east(up, above, d),   east(mid, inside, d),
+                               east(down, below, d), down[d] & below[d], west(down, below, d), west(mid, inside, d)};
+      std::copy(std::begin(object), std::end(object), std::begin(n.object));
+      n.centre = mid[d] & inside[d];
+    }
+    return n;
+  }
+
+  static Lanes deletion_codes(const Neighbourhood& n) {
+    const Lanes* o = n.object;
+    return n.centre & codes::lanes_deletion(o[0], o[1], o[2], o[3], o[4], o[5], o[6], o[7]);
+  }
+
+  // Which pixels of the word go, given which of them are marked: the window
+  // tests with the marks of the line above, and the west neighbour's fate
+  // carried along the word (note 9).
+  Lanes going_pixels(int d, const Neighbourhood& n, Lanes marked) const {
+    using bitplane::east;
+    using bitplane::west;
+    MarkRing ring;
+    std::copy(std::begin(n.present), std::end(n.present), std::begin(ring.present));
+    const Word* going_up = up_->going.data();
+    const Word* second_up = up_->second.data();
+    ring.going[0] = west(going_up, d), ring.going[1] = going_up[d], ring.going[2] = east(going_up, d);
+    ring.second[0] = west(second_up, d), ring.second[1] = second_up[d], ring.second[2] = east(second_up, d);
+    const Lanes west_staying = marked & windows_pass(ring);
+    ring.going[7] = ~Lanes{0};
+    const Lanes west_going = marked & windows_pass(ring);
+    // where the two differ and the west neighbour can go, a pixel goes
+    // exactly when the neighbour goes xor it passes with the neighbour
+    // staying
+    const Lanes can_go = west_staying | west_going;
+    const Word carry = current_.going[d - 1] >> 63;  // the west neighbour of bit 0, decided
+    Lanes fixed = west_staying;
+    if ((can_go & 1u) && carry) fixed = (fixed & ~Word{1}) | (west_going & 1u);
+    return bitplane::chain_xor(fixed, (west_staying ^ west_going) & (can_go << 1), west_staying);
   }
 
   // Word-wide: all 64 pixels of word d of line i at once.
   void decide_word_wide(int i, int d) {
-    const Word* up = present_.row(i - 1);
-    const Word* mid = present_.row(i);
-    const Word* down = present_.row(i + 1);
-    const Word* mu = object_mask(i - 1);
-    const Word* md = object_mask(i + 1);
-    const Word* mm = inside_.data();
-    using bitplane::east;
-    using bitplane::west;
-
-    // the mark plane at the start of the pass (tab2 not 0)
-    const Lanes p_nw = west(up, d), p_n = up[d], p_ne = east(up, d);
-    const Lanes p_w = west(mid, d), p_e = east(mid, d);
-    const Lanes p_sw = west(down, d), p_s = down[d], p_se = east(down, d);
-    // codes: the same but for the frame cells, which only a word touching
-    // the frame sees
-    Lanes o_nw = p_nw, o_n = p_n, o_ne = p_ne, o_w = p_w, o_e = p_e, o_sw = p_sw, o_s = p_s, o_se = p_se;
-    Lanes centre = mid[d];
-    if (i == 1 || i == nb_lig_ - 2 || d == 1 || 64 * d > nb_col_ - 2) {
-      o_nw = west(up, mu, d), o_n = up[d] & mu[d], o_ne = east(up, mu, d);
-      o_w = west(mid, mm, d), o_e = east(mid, mm, d);
-      o_sw = west(down, md, d), o_s = down[d] & md[d], o_se = east(down, md, d);
-      centre = mid[d] & mm[d];
-    }
-    const Lanes member = centre & codes::lanes_deletion(o_nw, o_n, o_ne, o_e, o_se, o_s, o_sw, o_w);
-    Word* cand = candidates_.row(i);
-    cand[d] = member;
-    if (!member) {
-      candidates_.unmark_word(i, d);
+    const Neighbourhood n = read_neighbourhood(i, d);
+    const Lanes marked = deletion_codes(n);
+    Word* cand = s_.candidates.row(i);
+    cand[d] = marked;
+    if (!marked) {
+      s_.candidates.unmark_word(i, d);
       return;
     }
-
-    // what the line above decided
-    const Lanes g_nw = west(going_up_.data(), d), g_n = going_up_[d], g_ne = east(going_up_.data(), d);
-    const Lanes second_nw = west(second_up_.data(), d);
-    const Lanes k_n = p_n & ~g_n, k_ne = p_ne & ~g_ne;
-    const Lanes ks_nw = p_nw & ~(g_nw & ~second_nw);
-
-    const Lanes north = codes::lanes_connected(ks_nw, k_n, k_ne, p_e, p_se, p_s, p_sw, p_w);
-    const Lanes south = codes::lanes_connected(p_nw, p_n, p_ne, p_e, p_se, p_s, p_sw, p_w);
-    const Lanes east_test = codes::lanes_connected(p_nw, p_n, k_ne, p_e, p_se, p_s, p_sw, p_w);
-    const Lanes west_staying = codes::lanes_connected(ks_nw, p_n, p_ne, p_e, p_se, p_s, p_sw, p_w);
-    const Lanes west_going = codes::lanes_connected(ks_nw, p_n, p_ne, p_e, p_se, p_s, p_sw, 0);
-
-    const Lanes agree = member & north & south & east_test;
-    // The west test depends on whether the west neighbour goes: with it
-    // staying a pixel passes by west_staying, with it going by west_going.
-    // Where the two differ and the west neighbour can go (it agrees too), the
-    // pixel goes exactly when the neighbour goes xor west_staying.
-    const Word carry = going_[d - 1] >> 63;  // the west neighbour of bit 0, decided
-    Lanes fixed = agree & west_staying;
-    if ((agree & 1u) && carry) fixed = (fixed & ~Word{1}) | (west_going & 1u);
-    const Lanes going = bitplane::chain_xor(fixed, agree & (west_staying ^ west_going) & (agree << 1), west_staying);
-    if (going) {
-      going_[d] = going;
-      second_[d] = going & codes::lanes_second_mark(o_n, o_ne, o_w);
-      note_going(d);
+    if (const Lanes going = going_pixels(d, n, marked)) {
+      current_.going[d] = going;
+      current_.second[d] = going & codes::lanes_second_mark(n.object[1], n.object[2], n.object[7]);
+      current_.note(d);
     }
   }
 
-  // Word e of lines r - 1 to r + 1: object pixels next to a pixel of line r
-  // going in this pass become candidates.
-  void wake(int r, int e) {
-    const Word g =
-        going_up_[e - 1] >> 63 | going_up_[e] | going_up_[e] << 1 | going_up_[e] >> 1 | going_up_[e + 1] << 63;
-    for (int rr = std::max(r - 1, 1); rr <= std::min(r + 1, nb_lig_ - 2); ++rr)
-      if (Word add = g & present_.row(rr)[e] & inside_[e]) {
-        candidates_.row(rr)[e] |= add;
-        candidates_.mark_word(rr, e);
+  // Object pixels of lines r - 1 to r + 1 next to the deleted pixels `g`
+  // (word e, line r) become candidates; those of a neighbour band's line are
+  // handed over.
+  void wake(int r, int e, const Word* g_row) {
+    const Word g = g_row[e - 1] >> 63 | g_row[e] | g_row[e] << 1 | g_row[e] >> 1 | g_row[e + 1] << 63;
+    for (int rr = std::max(r - 1, 1); rr <= std::min(r + 1, s_.nb_lig - 2); ++rr) {
+      if (rr < lo_) {
+        woken_above_[e] |= g;
+      } else if (rr > hi_) {
+        woken_below_[e] |= g;
+      } else if (Word add = g & s_.present.row(rr)[e] & s_.inside[e]) {
+        s_.candidates.row(rr)[e] |= add;
+        s_.candidates.mark_word(rr, e);
+      }
+    }
+  }
+
+  // Adds the candidates a neighbour woke in line r of this band.
+  void take_woken(int r, std::vector<Word>& woken) {
+    for (int e = 1; e <= s_.present.words(); ++e)
+      if (woken[e]) {
+        if (Word add = woken[e] & s_.present.row(r)[e] & s_.inside[e]) {
+          s_.candidates.row(r)[e] |= add;
+          s_.candidates.mark_word(r, e);
+        }
+        woken[e] = 0;
       }
   }
 
-  void note_going(int d) {
-    if (going_words_.empty() || going_words_.back() != d) going_words_.push_back(d);
-  }
-
-  // Deletes the going pixels of line r (decided in this pass, held in the
-  // "up" rows now that line r + 1 is decided too) and wakes the candidates
-  // around them. Returns how many were deleted. The bytes of tab and tab2
-  // are written once, at the end (write_back).
-  long long delete_line(int r) {
-    if (going_up_words_.empty()) return 0;
+  // Deletes the going pixels of line r (`marks`, decided in this pass) and
+  // wakes the candidates around them. Returns how many were deleted. The
+  // bytes of tab and tab2 are written once, at the end (write_back).
+  long long delete_line(int r, Marks& marks) {
+    if (marks.words.empty()) return 0;
     long long n = 0;
-    Word* p = present_.row(r);
-    Word* cand = candidates_.row(r);
-    Word* touched = touched_.data() + static_cast<std::size_t>(r) * touched_stride_;
-    for (int d : going_up_words_) {
-      const Word g = going_up_[d];
+    Word* p = s_.present.row(r);
+    Word* cand = s_.candidates.row(r);
+    Word* touched = s_.touched.data() + static_cast<std::size_t>(r) * s_.touched_stride;
+    const Word* going = marks.going.data();
+    for (int d : marks.words) {
+      const Word g = going[d];
       n += bitplane::count(g);
       p[d] &= ~g;
       cand[d] &= ~g;
-      if (!cand[d]) candidates_.unmark_word(r, d);
+      if (!cand[d]) s_.candidates.unmark_word(r, d);
       touched[(d - 1) >> 6] |= Word{1} << ((d - 1) & 63);
     }
     // the object neighbours of the deleted pixels become candidates: in the
     // word itself, and in a word beside it that has no deletion of its own
     // when a deleted pixel sits at that edge
-    for (int d : going_up_words_) {
-      const Word g = going_up_[d];
-      wake(r, d);
-      if ((g & 1u) && d > 1 && !going_up_[d - 1]) wake(r, d - 1);
-      if ((g >> 63) && d < present_.words() && !going_up_[d + 1]) wake(r, d + 1);
+    for (int d : marks.words) {
+      const Word g = going[d];
+      wake(r, d, going);
+      if ((g & 1u) && d > 1 && !going[d - 1]) wake(r, d - 1, going);
+      if ((g >> 63) && d < s_.present.words() && !going[d + 1]) wake(r, d + 1, going);
     }
-    for (int d : going_up_words_) {
-      going_up_[d] = 0;
-      second_up_[d] = 0;
-    }
-    going_up_words_.clear();
+    marks.clear();
     return n;
   }
 
- public:
-  // Writes the deletions into the bytes: 0 in tab and tab2 wherever an
-  // object pixel (still 1 in tab) is no longer in the bit plane. Only words
-  // that saw a deletion are looked at.
-  void write_back() {
-    for (int i = 1; i <= nb_lig_ - 2; ++i) {
-      const Word* touched = touched_.data() + static_cast<std::size_t>(i) * touched_stride_;
-      const Word* p = present_.row(i);
-      unsigned char* t = tab_[i];
-      unsigned char* t2 = tab2_[i];
-      for (int k = 0; k < touched_stride_; ++k) {
-        Word words = touched[k];
-        while (words) {
-          const int d = 1 + 64 * k + std::countr_zero(words);
-          words &= words - 1;
-          // bytes to keep: pixels still present, and every frame column
-          const Word keep = p[d] | ~inside_[d];
-          const int j0 = 64 * (d - 1), n = std::min(64, nb_col_ - j0);
-          int b = 0;
-          for (; b + 8 <= n; b += 8) {
-            const std::uint64_t mask = bitplane::kByteMask[(keep >> b) & 0xFFu];
-            std::uint64_t x, x2;
-            std::memcpy(&x, t + j0 + b, 8);
-            std::memcpy(&x2, t2 + j0 + b, 8);
-            x &= mask;
-            x2 &= mask;
-            std::memcpy(t + j0 + b, &x, 8);
-            std::memcpy(t2 + j0 + b, &x2, 8);
-          }
-          for (; b < n; ++b)
-            if (!((keep >> b) & 1u)) {
-              t[j0 + b] = 0;
-              t2[j0 + b] = 0;
-            }
-        }
-      }
-    }
-  }
-
- private:
-  unsigned char** tab_;
-  unsigned char** tab2_;
-  int nb_lig_, nb_col_;
-  bitplane::Plane present_;                                  // tab2 not 0, at the start of the pass
-  bitplane::Plane candidates_;                               // pixels that may be marked in this pass
-  std::vector<Word> inside_;                                 // the columns inside the frame
-  std::vector<Word> nothing_;                                // a line of zeros
-  std::vector<Word> going_up_, second_up_, going_, second_;  // marks of the line above and of this line
-  std::vector<int> going_up_words_, going_words_;            // words of those rows holding marks
-  int touched_stride_;
-  std::vector<Word> touched_;  // one bit per word: some pixel of it was deleted
+  Shared& s_;
+  Progress& progress_;
+  std::vector<Band>& bands_;
+  int index_, lo_, hi_;
+  Marks above_, current_, last_, no_marks_;  // marks of the line above, this line, the band's last line
+  const Marks* up_ = nullptr;                // the marks the current line's window tests read
+  long long pending_count_ = 0;              // deletions of the pass whose last line is pending
+  std::vector<Word> woken_above_, woken_below_;  // deleted bits next to the neighbours' lines
 };
+
+// Band limits: about the same number of object pixels in each band, at
+// least two lines each.
+std::vector<int> band_starts(const Shared& s, int bands) {
+  const int first = 1, last = s.nb_lig - 2;
+  std::vector<long long> weight(static_cast<std::size_t>(last + 1), 0);
+  long long total = 0;
+  for (int i = first; i <= last; ++i) {
+    const Word* p = s.present.row(i);
+    long long n = 1;  // every line costs something
+    for (int d = 1; d <= s.present.words(); ++d) n += bitplane::count(p[d]);
+    weight[i] = n;
+    total += n;
+  }
+  std::vector<int> starts = {first};
+  long long sum = 0;
+  for (int i = first; i <= last && static_cast<int>(starts.size()) < bands; ++i) {
+    sum += weight[i];
+    const int next = i + 1;
+    if (sum * bands >= total * static_cast<long long>(starts.size()) && next - starts.back() >= 2 &&
+        last + 1 - next >= 2)
+      starts.push_back(next);
+  }
+  starts.push_back(last + 1);
+  return starts;
+}
 
 }  // namespace
 
-int thin_planes(unsigned char** tab, unsigned char** tab2, int nb_lig, int nb_col) {
+int thin_planes(unsigned char** tab, unsigned char** tab2, int nb_lig, int nb_col, int threads) {
+  skeleton_contract::check_planes("thin_planes", tab, tab2, nb_lig, nb_col);
   set_frame(tab, nb_lig, nb_col);
   if (nb_lig < 3 || nb_col < 3) return 1;  // no interior: one pass deleting nothing
-  Thinner thinner(tab, tab2, nb_lig, nb_col);
-  int passes = 1;
-  while (thinner.pass() != 0) ++passes;
-  thinner.write_back();
-  return passes;
+  threads = threads > 0 ? threads : solvik_threads();
+  Shared shared(tab, tab2, nb_lig, nb_col);
+  // small planes are not worth a thread
+  const int workers = parallel::workers_for(threads, nb_lig, nb_col);
+  parallel::by_lines(nb_lig, workers, [&](int first, int last) { shared.load(first, last); });
+  const std::vector<int> starts = band_starts(shared, std::min(workers, (nb_lig - 2) / 2));
+  const int bands = static_cast<int>(starts.size()) - 1;
+  Progress progress(bands);
+  std::vector<Band> band_list;
+  band_list.reserve(static_cast<std::size_t>(bands));
+  for (int b = 0; b < bands; ++b) band_list.emplace_back(shared, progress, band_list, b, starts[b], starts[b + 1] - 1);
+  parallel::on_threads(bands, [&](int b) { band_list[b].run(); });
+  parallel::by_lines(nb_lig, workers, [&](int first, int last) { shared.write_back(first, last); });
+  return progress.last_pass.load();
 }
 
 int ring_connectivity(const unsigned char window[4][4]) {
@@ -375,4 +669,3 @@ int ring_connectivity(const unsigned char window[4][4]) {
                         (window[3][1] ? ring::SW : 0u) | (window[2][1] ? ring::W : 0u);
   return codes::kRingConnected[code];
 }
-

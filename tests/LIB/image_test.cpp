@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -410,6 +411,37 @@ TEST(ChargeBMP, RefusesHostileHeadersAndShortFiles) {
     }
   }
   EXPECT_EQ(open_descriptors(), fds);
+}
+
+// Every refusal says why, in words a user can act on.
+TEST(ChargeBMP, EveryRefusalSaysWhy) {
+  const std::map<std::string, std::string> kSays = {
+      {"signature BN", "not a bitmap"},
+      {"1 bit", "1 bits per pixel; only 8- and 24-bit bitmaps are read"},
+      {"32 bits", "32 bits per pixel; only 8- and 24-bit bitmaps are read"},
+      {"8 bits, 16-entry palette (offset 118)", "offset 118; only offset 1078"},
+      {"24 bits at offset 1078", "offset 1078; only offset 54"},
+      {"8-bit compression 1", "RLE compression"},
+      {"width 40000", "40000 columns"},
+      {"height -3 (top-down)", "top-down"},
+      {"palette cut short", "ends inside its palette"},
+      {"height 4, file holds 3 rows", "but its header needs"},
+  };
+  TempDir dir;
+  for (const auto& e : kRefused) {
+    std::string b = valid_file(dir, e.type);
+    e.change(b);
+    write_file(dir / "x.bmp", b);
+    int cols = 0, lines = 0, type = 0;
+    Color32* cm = nullptr;
+    BmpRefusal refusal;
+    EXPECT_EQ(ChargeBMP((dir / "x.bmp").c_str(), &cols, &lines, &type, &cm, &refusal), nullptr) << e.name;
+    EXPECT_FALSE(refusal.out_of_memory) << e.name;
+    EXPECT_FALSE(refusal.reason.empty()) << e.name;
+    if (auto it = kSays.find(e.name); it != kSays.end()) {
+      EXPECT_NE(refusal.reason.find(it->second), std::string::npos) << e.name << ": " << refusal.reason;
+    }
+  }
 }
 
 TEST(ChargeBMP, RefusesEveryShortHeader) {

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 
@@ -44,8 +43,8 @@ std::string read_text(const std::string& file) {
   return s.str();
 }
 
-// A T: three end-junction branches of length 2, four nodes; 10 m pixels of
-// 20 m lines north up, in UTM 31N.
+// 10 m pixels of 20 m lines, north up, in UTM 31N; the T below has three
+// end-junction branches of length 2 and four nodes.
 Georef utm_georef() {
   Georef g;
   g.valid = true;
@@ -53,10 +52,6 @@ Georef utm_georef() {
   std::copy(gt, gt + 6, g.geotransform);
   g.wkt = "EPSG:32631";
   return g;
-}
-SkeletonGraph t_graph() {
-  Plane p = Plane::from_picture({"#####", "..#..", "..#.."});
-  return build_graph(p.rows(), p.lines, p.columns);
 }
 
 TEST(SummaryCsv, OneRowPerComponentWithMapBox) {
@@ -80,6 +75,11 @@ TEST(SummaryCsv, OneRowPerComponentWithMapBox) {
 
 #if defined(SOLVIK_HAVE_VECTOR)
 
+SkeletonGraph t_graph() {
+  Plane p = Plane::from_picture({"#####", "..#..", "..#.."});
+  return build_graph(p.rows(), p.lines, p.columns);
+}
+
 // ogrinfo's report of a file, or "" when ogrinfo cannot be run.
 std::string ogrinfo(const std::string& args) {
   std::string out;
@@ -94,8 +94,18 @@ std::string ogrinfo(const std::string& args) {
 // Attribute lines "  name (Type) = value", whatever type the format gives
 // back (CSV reads text) and however many decimals it keeps (shapefiles).
 std::size_t count_field(const std::string& text, const std::string& name, const std::string& value) {
-  const std::regex line("  " + name + " \\(\\w+\\) = " + value + "(\\.0+)?\n");
-  return static_cast<std::size_t>(std::distance(std::sregex_iterator(text.begin(), text.end(), line), std::sregex_iterator()));
+  std::size_t n = 0;
+  std::istringstream lines(text);
+  const std::string head = "  " + name + " (";
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t eq = line.find(") = ");
+    if (line.rfind(head, 0) != 0 || eq == std::string::npos || line.find(' ', head.size()) < eq) continue;
+    const std::string got = line.substr(eq + 4);
+    if (got == value ||
+        (got.rfind(value + ".", 0) == 0 && got.find_first_not_of('0', value.size() + 1) == std::string::npos))
+      ++n;
+  }
+  return n;
 }
 
 std::size_t count(const std::string& text, const std::string& what) {

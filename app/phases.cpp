@@ -8,7 +8,7 @@
 #include "LIB/NRUTIL.h"
 #include "app/state.h"
 #include "platform/console.h"
-#include "skeleton/phases.h"
+#include "app/phases.h"
 #include "skeleton/skeleton.h"
 
 void param() {

@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "app/state.h"
-#include "formats/raster.h"
+#include "app/files.h"
 #include "platform/console.h"
 #include "platform/host.h"
 #include "support/console_capture.h"
@@ -101,9 +101,19 @@ TEST_F(RasterFiles, DescriptorsWithoutAnImageStopTheRun) {
   }
 }
 
+// The descriptor asked for is created once the raster has been read with
+// the size it gives.
+void read_raster_of(int bytes) {
+  write_file("images/site/a.raw", std::string(static_cast<std::size_t>(bytes), '\0'));
+  f1 = host_open(kRaw, "rb");
+  ChargeRAW(kRaw);
+}
+
 TEST_F(RasterFiles, MissingDescriptorIsCreatedFromTheAnswers) {
   con_use_memory_input("100 200 5");
   ChargeDescr(kDescr);
+  EXPECT_FALSE(std::filesystem::exists("images/site/a.txt"));
+  read_raster_of(100 * 200);
   EXPECT_EQ(read_file("images/site/a.txt"), "100\n200\n1\n0\n255\n5\n");
   EXPECT_EQ(console(),
             "\n\tNo File  c:\\images\\site\\a.txt \n\n"
@@ -115,6 +125,7 @@ TEST_F(RasterFiles, MissingDescriptorIsCreatedFromTheAnswers) {
 TEST_F(RasterFiles, CreationQuestionsAskAgainForSizesBelowOneAndForWords) {
   con_use_memory_input("0 -4 many 3 2x 2 pix 7");
   ChargeDescr(kDescr);
+  read_raster_of(3 * 2);
   EXPECT_EQ(read_file("images/site/a.txt"), "3\n2\n1\n0\n255\n7\n");
   std::string out = console();
   // lines asked 4 times, columns twice, pixel size twice

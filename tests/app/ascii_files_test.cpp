@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/state.h"
+#include "app/files.h"
 #include "formats/ascii_grid.h"
 #include "platform/console.h"
 #include "support/dialogue_texts.h"
