@@ -1,0 +1,298 @@
+// Skeleton graphs as GIS vector files: see vector_file.h.
+//
+//   vector_format_for, write_branches, write_nodes
+//
+// Notes
+//  1. GDAL's C interface only. Its error messages are caught by a quiet
+//     handler pushed for the duration of each call (GDAL keeps the handler
+//     stack per thread), so nothing reaches the console and the last
+//     message becomes the reason.
+//  2. One feature and one geometry object per branch; the points go straight
+//     into the geometry, never through per-pixel allocations.
+//  3. A GeoPackage is written inside one transaction: without it every
+//     feature is its own SQLite transaction, hundreds of times slower.
+#include "formats/vector_file.h"
+
+#include <gdal.h>
+#include <ogr_api.h>
+#include <ogr_srs_api.h>
+#include <cpl_error.h>
+#include <cpl_string.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "graph/temporary_path.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The files of a shapefile set besides the .shp itself.
+constexpr const char* kShapeParts[] = {".shp", ".shx", ".dbf", ".prj", ".cpg", ".qix", ".sbn", ".sbx"};
+
+std::string lower_extension(const std::string& path) {
+  std::string ext = fs::path(path).extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return ext;
+}
+
+// Quiet GDAL errors for the life of one call, on this thread.
+struct QuietErrors {
+  QuietErrors() {
+    CPLPushErrorHandler(CPLQuietErrorHandler);
+    CPLErrorReset();
+  }
+  ~QuietErrors() { CPLPopErrorHandler(); }
+  QuietErrors(const QuietErrors&) = delete;
+  QuietErrors& operator=(const QuietErrors&) = delete;
+};
+
+std::string gdal_reason(const std::string& what) {
+  const char* msg = CPLGetLastErrorMsg();
+  return msg && *msg ? what + ": " + msg : what;
+}
+
+// The files a dataset written at `path` consists of.
+std::vector<std::string> parts_of(const std::string& path) {
+  if (lower_extension(path) != ".shp") return {path};
+  std::vector<std::string> parts;
+  const fs::path p(path);
+  for (const char* ext : kShapeParts) parts.push_back(fs::path(p).replace_extension(ext).string());
+  return parts;
+}
+
+void remove_all(const std::vector<std::string>& files) {
+  std::error_code ec;
+  for (const std::string& f : files) fs::remove(f, ec);
+}
+
+// Renames the finished temporary dataset onto `path`; a shapefile's parts
+// one by one, after removing parts of an earlier set that the new one
+// lacks (a stale .prj would give the new lines a wrong coordinate system).
+bool move_into_place(const std::string& tmp, const std::string& path, std::string* why) {
+  const std::vector<std::string> from = parts_of(tmp), to = parts_of(path);
+  std::error_code ec;
+  for (std::size_t k = 0; k < from.size(); ++k)
+    if (!fs::exists(from[k], ec)) fs::remove(to[k], ec);
+  for (std::size_t k = 0; k < from.size(); ++k) {
+    if (!fs::exists(from[k], ec)) continue;
+    fs::rename(from[k], to[k], ec);
+    if (ec) {
+      if (why) *why = "cannot replace " + to[k] + ": " + ec.message();
+      remove_all(from);
+      return false;
+    }
+  }
+  return true;
+}
+
+class Dataset {
+ public:
+  explicit Dataset(GDALDatasetH h) : h_(h) {}
+  ~Dataset() {
+    if (h_) GDALClose(h_);
+  }
+  Dataset(const Dataset&) = delete;
+  Dataset& operator=(const Dataset&) = delete;
+  GDALDatasetH get() const { return h_; }
+  // closes and says whether GDAL reported an error while finishing the file
+  bool close() {
+    CPLErrorReset();
+    GDALClose(h_);
+    h_ = nullptr;
+    return CPLGetLastErrorType() < CE_Failure;
+  }
+
+ private:
+  GDALDatasetH h_;
+};
+
+class Srs {
+ public:
+  explicit Srs(const Georef& georef) {
+    if (!georef.valid || georef.wkt.empty()) return;
+    h_ = OSRNewSpatialReference(nullptr);
+    if (OSRSetFromUserInput(h_, georef.wkt.c_str()) != OGRERR_NONE) {
+      OSRDestroySpatialReference(h_);
+      h_ = nullptr;
+      return;
+    }
+    // coordinates are written as x = easting/longitude, y = northing/latitude
+    OSRSetAxisMappingStrategy(h_, OAMS_TRADITIONAL_GIS_ORDER);
+  }
+  ~Srs() {
+    if (h_) OSRDestroySpatialReference(h_);
+  }
+  Srs(const Srs&) = delete;
+  Srs& operator=(const Srs&) = delete;
+  OGRSpatialReferenceH get() const { return h_; }
+  bool failed(const Georef& georef) const { return georef.valid && !georef.wkt.empty() && !h_; }
+
+ private:
+  OGRSpatialReferenceH h_ = nullptr;
+};
+
+bool add_field(OGRLayerH layer, const char* name, OGRFieldType type, std::string* why) {
+  OGRFieldDefnH f = OGR_Fld_Create(name, type);
+  if (type == OFTString) OGR_Fld_SetWidth(f, 17);
+  const OGRErr e = OGR_L_CreateField(layer, f, TRUE);
+  OGR_Fld_Destroy(f);
+  if (e != OGRERR_NONE) {
+    if (why) *why = gdal_reason(std::string("cannot add the field ") + name);
+    return false;
+  }
+  return true;
+}
+
+OGRLayerH make_layer(GDALDatasetH ds, const char* name, OGRwkbGeometryType type, const Srs& srs, const std::string& fmt,
+                     std::string* why) {
+  CPLStringList options;
+  if (fmt == "CSV") options.SetNameValue("GEOMETRY", "AS_WKT");
+  OGRLayerH layer = GDALDatasetCreateLayer(ds, name, srs.get(), type, options.List());
+  if (!layer && why) *why = gdal_reason(std::string("cannot create the layer ") + name);
+  return layer;
+}
+
+bool write_branch_layer(GDALDatasetH ds, const std::string& fmt, const SkeletonGraph& graph, const Georef& georef,
+                        const Srs& srs, double tolerance, std::string* why) {
+  OGRLayerH layer = make_layer(ds, "branches", wkbLineString, srs, fmt, why);
+  if (!layer) return false;
+  if (!add_field(layer, "id", OFTInteger, why) || !add_field(layer, "component", OFTInteger, why) ||
+      !add_field(layer, "kind", OFTString, why) || !add_field(layer, "length", OFTReal, why) ||
+      !add_field(layer, "length_px", OFTReal, why) || !add_field(layer, "from_node", OFTInteger, why) ||
+      !add_field(layer, "to_node", OFTInteger, why))
+    return false;
+  OGRFeatureDefnH defn = OGR_L_GetLayerDefn(layer);
+  std::vector<std::pair<double, double>> points;
+  for (const GraphBranch& b : graph.branches) {
+    points.clear();
+    for (const Pixel& p : b.path) points.emplace_back(p.column, p.line);
+    if (tolerance > 0) points = simplify_line(points, tolerance);
+    OGRGeometryH line = OGR_G_CreateGeometry(wkbLineString);
+    OGR_G_SetPointCount(line, static_cast<int>(points.size()));
+    for (std::size_t k = 0; k < points.size(); ++k) {
+      const auto [x, y] = map_point(georef, points[k].second, points[k].first);
+      OGR_G_SetPoint_2D(line, static_cast<int>(k), x, y);
+    }
+    OGRFeatureH f = OGR_F_Create(defn);
+    OGR_F_SetFieldInteger(f, 0, b.id);
+    OGR_F_SetFieldInteger(f, 1, b.component);
+    OGR_F_SetFieldString(f, 2, branch_kind_name(b.kind));
+    OGR_F_SetFieldDouble(f, 3, georef.valid ? path_length(georef, b.path) : b.length_px);
+    OGR_F_SetFieldDouble(f, 4, b.length_px);
+    OGR_F_SetFieldInteger(f, 5, b.from_node);
+    OGR_F_SetFieldInteger(f, 6, b.to_node);
+    OGR_F_SetGeometryDirectly(f, line);
+    const OGRErr e = OGR_L_CreateFeature(layer, f);
+    OGR_F_Destroy(f);
+    if (e != OGRERR_NONE) {
+      if (why) *why = gdal_reason("cannot write branch " + std::to_string(b.id));
+      return false;
+    }
+  }
+  return true;
+}
+
+bool write_node_layer(GDALDatasetH ds, const std::string& fmt, const SkeletonGraph& graph, const Georef& georef,
+                      const Srs& srs, std::string* why) {
+  OGRLayerH layer = make_layer(ds, "nodes", wkbPoint, srs, fmt, why);
+  if (!layer) return false;
+  if (!add_field(layer, "id", OFTInteger, why) || !add_field(layer, "component", OFTInteger, why) ||
+      !add_field(layer, "kind", OFTString, why) || !add_field(layer, "degree", OFTInteger, why))
+    return false;
+  OGRFeatureDefnH defn = OGR_L_GetLayerDefn(layer);
+  for (const GraphNode& n : graph.nodes) {
+    const auto [x, y] = map_point(georef, n.line, n.column);
+    OGRGeometryH point = OGR_G_CreateGeometry(wkbPoint);
+    OGR_G_SetPoint_2D(point, 0, x, y);
+    OGRFeatureH f = OGR_F_Create(defn);
+    OGR_F_SetFieldInteger(f, 0, n.id);
+    OGR_F_SetFieldInteger(f, 1, n.component);
+    OGR_F_SetFieldString(f, 2, node_kind_name(n.kind));
+    OGR_F_SetFieldInteger(f, 3, n.degree);
+    OGR_F_SetGeometryDirectly(f, point);
+    const OGRErr e = OGR_L_CreateFeature(layer, f);
+    OGR_F_Destroy(f);
+    if (e != OGRERR_NONE) {
+      if (why) *why = gdal_reason("cannot write node " + std::to_string(n.id));
+      return false;
+    }
+  }
+  return true;
+}
+
+// Creates the file at a temporary name, lets `fill` write the layers, and
+// puts it in place; removes every partial file on failure.
+template <class Fill>
+bool write_dataset(const std::string& path, const Georef& georef, std::string* why, Fill fill) {
+  auto fail = [why](const std::string& reason) {
+    if (why) *why = reason;
+    return false;
+  };
+  const std::string fmt = vector_format_for(path);
+  if (fmt.empty())
+    return fail(path + ": the extension does not name a vector format (.geojson, .json, .gpkg, .shp, .fgb, .csv)");
+  const QuietErrors quiet;
+  GDALDriverH driver = GDALGetDriverByName(fmt.c_str());
+  if (!driver) {
+    GDALAllRegister();
+    driver = GDALGetDriverByName(fmt.c_str());
+  }
+  if (!driver) return fail(path + ": this GDAL has no " + fmt + " driver");
+  const Srs srs(georef);
+  if (srs.failed(georef)) return fail(gdal_reason(path + ": the coordinate system is not understood"));
+  const std::string tmp = temporary_path_beside(path, fs::path(path).extension().string());
+  Dataset ds(GDALCreate(driver, tmp.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
+  if (!ds.get()) {
+    remove_all(parts_of(tmp));
+    return fail(gdal_reason("cannot create " + path));
+  }
+  const bool transaction = fmt == "GPKG" && GDALDatasetStartTransaction(ds.get(), FALSE) == OGRERR_NONE;
+  std::string reason;
+  bool ok = fill(ds.get(), fmt, srs, &reason);
+  if (ok && transaction && GDALDatasetCommitTransaction(ds.get()) != OGRERR_NONE) {
+    ok = false;
+    reason = gdal_reason("cannot finish");
+  }
+  if (!ds.close() && ok) {
+    ok = false;
+    reason = gdal_reason("cannot finish");
+  }
+  if (!ok) {
+    remove_all(parts_of(tmp));
+    return fail(path + ": " + reason);
+  }
+  return move_into_place(tmp, path, why);
+}
+
+}  // namespace
+
+std::string vector_format_for(const std::string& path) {
+  const std::string ext = lower_extension(path);
+  if (ext == ".geojson" || ext == ".json") return "GeoJSON";
+  if (ext == ".gpkg") return "GPKG";
+  if (ext == ".shp") return "ESRI Shapefile";
+  if (ext == ".fgb") return "FlatGeobuf";
+  if (ext == ".csv") return "CSV";
+  return "";
+}
+
+bool write_branches(const std::string& path, const SkeletonGraph& graph, const Georef& georef,
+                    double simplify_tolerance, std::string* why) {
+  return write_dataset(path, georef, why,
+                       [&](GDALDatasetH ds, const std::string& fmt, const Srs& srs, std::string* reason) {
+                         return write_branch_layer(ds, fmt, graph, georef, srs, simplify_tolerance, reason) &&
+                                (fmt != "GPKG" || write_node_layer(ds, fmt, graph, georef, srs, reason));
+                       });
+}
+
+bool write_nodes(const std::string& path, const SkeletonGraph& graph, const Georef& georef, std::string* why) {
+  return write_dataset(path, georef, why,
+                       [&](GDALDatasetH ds, const std::string& fmt, const Srs& srs, std::string* reason) {
+                         return write_node_layer(ds, fmt, graph, georef, srs, reason);
+                       });
+}

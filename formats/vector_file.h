@@ -1,0 +1,44 @@
+// Skeleton graphs as GIS vector files, through GDAL's vector library.
+//
+//   write_branches   the branches as line features (and, in a GeoPackage,
+//                    the nodes as a second layer "nodes")
+//   write_nodes      the nodes as point features
+//   vector_format_for  the GDAL driver a file name's extension selects
+//
+// Built only when GDAL is found (target solvik_vector). Nothing here prints
+// or keeps state; GDAL's drivers are registered on first use.
+//
+// Notes
+//  1. The format follows the extension, in any case: .geojson/.json
+//     GeoJSON, .gpkg GeoPackage, .shp Shapefile (with its .shx, .dbf, .prj),
+//     .fgb FlatGeobuf, .csv CSV with the geometry as WKT in column WKT.
+//  2. Coordinates are those of pixel centres through map_point: the input's
+//     coordinate system when georef is valid (its WKT becomes the layer's),
+//     pixel coordinates otherwise (x = column + 0.5, y = line + 0.5).
+//  3. Branch attributes: id, component, kind ("end-end", "end-junction",
+//     "junction-junction", "loop"), length (map units, along the full path),
+//     length_px, from_node, to_node (-1 for a loop). Node attributes: id,
+//     component, kind ("end", "junction", "isolated"), degree; a node's
+//     point is its centroid.
+//  4. The file is written under a temporary name in the same folder and
+//     renamed when complete (each file of a shapefile set); on failure the
+//     partial files are removed and an earlier file of that name stays.
+//     Overwriting an existing file is allowed.
+#pragma once
+
+#include <string>
+
+#include "graph/skeleton_graph.h"
+
+// The GDAL driver name for the extension of `path` ("GeoJSON", "GPKG",
+// "ESRI Shapefile", "FlatGeobuf", "CSV"), or "" when it is none of these.
+std::string vector_format_for(const std::string& path);
+
+// The branches as lines. simplify_tolerance > 0 simplifies each line
+// (Douglas-Peucker in pixel units, end nodes kept); length attributes are
+// always those of the full path. False with `why` on failure.
+bool write_branches(const std::string& path, const SkeletonGraph& graph, const Georef& georef,
+                    double simplify_tolerance, std::string* why);
+
+// The nodes as points. False with `why` on failure.
+bool write_nodes(const std::string& path, const SkeletonGraph& graph, const Georef& georef, std::string* why);

@@ -1,0 +1,139 @@
+// Per-component figures and the summary file: see graph_summary.h.
+//
+//   summarize_components, write_summary_csv, temporary_path_beside
+#include "graph/graph_summary.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <random>
+#include <thread>
+
+#include "graph/temporary_path.h"
+
+std::vector<ComponentSummary> summarize_components(const SkeletonGraph& graph, const Georef& georef) {
+  std::vector<ComponentSummary> out(static_cast<std::size_t>(std::max(graph.components, 0)));
+  std::vector<int> nodes(out.size(), 0);
+  std::vector<char> seen(out.size(), 0);
+  for (std::size_t c = 0; c < out.size(); ++c) out[c].component = static_cast<int>(c);
+  auto widen = [&](std::size_t c, const Pixel& p) {
+    ComponentSummary& s = out[c];
+    if (!seen[c]) {
+      seen[c] = 1;
+      s.min_line = s.max_line = p.line;
+      s.min_column = s.max_column = p.column;
+      return;
+    }
+    s.min_line = std::min(s.min_line, p.line);
+    s.max_line = std::max(s.max_line, p.line);
+    s.min_column = std::min(s.min_column, p.column);
+    s.max_column = std::max(s.max_column, p.column);
+  };
+  for (const GraphNode& n : graph.nodes) {
+    const auto c = static_cast<std::size_t>(n.component);
+    ++nodes[c];
+    out[c].end_points += n.kind == NodeKind::end;
+    out[c].junctions += n.kind == NodeKind::junction;
+    out[c].isolated += n.kind == NodeKind::isolated;
+    for (const Pixel& p : n.pixels) widen(c, p);
+  }
+  for (const GraphBranch& b : graph.branches) {
+    const auto c = static_cast<std::size_t>(b.component);
+    ComponentSummary& s = out[c];
+    ++s.branches;
+    // a ring without node counts as one node and one branch
+    if (b.kind == BranchKind::loop) ++nodes[c];
+    s.length_px += b.length_px;
+    s.length += georef.valid ? path_length(georef, b.path) : b.length_px;
+    for (const Pixel& p : b.path) widen(c, p);
+  }
+  for (std::size_t c = 0; c < out.size(); ++c) {
+    ComponentSummary& s = out[c];
+    s.loops = s.branches - nodes[c] + 1;
+    // the box's four corner centres, since a turned transform can put any
+    // of them at the extremes
+    const std::pair<double, double> corners[4] = {
+        map_point(georef, s.min_line, s.min_column), map_point(georef, s.min_line, s.max_column),
+        map_point(georef, s.max_line, s.min_column), map_point(georef, s.max_line, s.max_column)};
+    s.min_x = s.max_x = corners[0].first;
+    s.min_y = s.max_y = corners[0].second;
+    for (const auto& [x, y] : corners) {
+      s.min_x = std::min(s.min_x, x);
+      s.max_x = std::max(s.max_x, x);
+      s.min_y = std::min(s.min_y, y);
+      s.max_y = std::max(s.max_y, y);
+    }
+  }
+  return out;
+}
+
+namespace {
+
+// Shortest text that reads back as the same double.
+void put_number(std::string& line, double v) {
+  char buf[64];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  line.append(buf, r.ptr);
+}
+
+}  // namespace
+
+bool write_summary_csv(const std::string& path, const SkeletonGraph& graph, const Georef& georef, std::string* why) {
+  auto fail = [why](const std::string& reason) {
+    if (why) *why = reason;
+    return false;
+  };
+  std::string text = "component,branches,end_points,junctions,isolated,loops,length,length_px,"
+                     "min_line,min_column,max_line,max_column";
+  text += georef.valid ? ",min_x,min_y,max_x,max_y\n" : "\n";
+  for (const ComponentSummary& s : summarize_components(graph, georef)) {
+    for (int v : {s.component, s.branches, s.end_points, s.junctions, s.isolated, s.loops})
+      text.append(std::to_string(v)).push_back(',');
+    put_number(text, s.length);
+    text.push_back(',');
+    put_number(text, s.length_px);
+    for (int v : {s.min_line, s.min_column, s.max_line, s.max_column}) text.append(",").append(std::to_string(v));
+    if (georef.valid)
+      for (double v : {s.min_x, s.min_y, s.max_x, s.max_y}) {
+        text.push_back(',');
+        put_number(text, v);
+      }
+    text.push_back('\n');
+  }
+  const std::string tmp = temporary_path_beside(path, "");
+  std::FILE* f = std::fopen(tmp.c_str(), "wb");
+  if (!f) return fail("cannot create a file in the folder of " + path + ": " + std::strerror(errno));
+  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  const int err = errno;
+  if (std::fclose(f) != 0 || !written) {
+    std::remove(tmp.c_str());
+    return fail("cannot write " + path + ": " + std::strerror(written ? errno : err));
+  }
+  std::error_code ec;
+  std::filesystem::rename(tmp, path, ec);
+  if (ec) {
+    std::remove(tmp.c_str());
+    return fail("cannot replace " + path + ": " + ec.message());
+  }
+  return true;
+}
+
+std::string temporary_path_beside(const std::string& path, const std::string& extension) {
+  const std::filesystem::path p(path);
+  // random_device alone may be a fixed sequence on some hosts: mix in the
+  // clock and the thread
+  std::random_device device;
+  const auto mix = static_cast<unsigned long long>(device()) ^
+                   static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                   (static_cast<unsigned long long>(std::hash<std::thread::id>{}(std::this_thread::get_id())) << 1);
+  char tag[32];
+  std::snprintf(tag, sizeof tag, "%016llx", mix);
+  std::string name(".");
+  name.append(p.filename().string()).append(".").append(tag).append(".tmp").append(extension);
+  return p.has_parent_path() ? (p.parent_path() / name).string() : name;
+}
