@@ -25,11 +25,17 @@
 #include "formats/ascii_grid.h"
 #include "formats/image_source.h"
 #include "formats/raster.h"
+#include "graph/graph_summary.h"
+#include "graph/skeleton_graph.h"
 #include "platform/host.h"
 #include "skeleton/pipeline.h"
 
 #ifdef SOLVIK_HAVE_GDAL_RASTER
 #include "formats/gdal_raster.h"
+#endif
+
+#ifdef SOLVIK_HAVE_VECTOR
+#include "formats/vector_file.h"
 #endif
 
 #ifndef _WIN32
@@ -302,6 +308,31 @@ bool write_results(const std::string& output, const unsigned char* const* rows, 
   return write_atomically(files, why);
 }
 
+// --- the skeleton graph ------------------------------------------------------------
+
+bool write_graph_files(const ImageJob& job, const Options& o, const unsigned char* const* skeleton, const Carried& c,
+                       std::string* why) {
+  if (job.vector_file.empty() && job.nodes_file.empty() && job.summary_file.empty()) return true;
+  const SkeletonGraph graph = build_graph(skeleton, c.lines, c.columns, o.skeleton_value);
+  Georef georef;
+  georef.valid = c.georef.valid;
+  std::copy(c.georef.geotransform, c.georef.geotransform + 6, georef.geotransform);
+  georef.wkt = c.georef.wkt;
+  std::string reason;
+  if (!job.summary_file.empty() && !write_summary_csv(job.summary_file, graph, georef, &reason))
+    return fail(why, "the summary " + job.summary_file + " could not be written: " + reason);
+#ifdef SOLVIK_HAVE_VECTOR
+  if (!job.vector_file.empty() && !write_branches(job.vector_file, graph, georef, o.simplify, &reason))
+    return fail(why, "the lines " + job.vector_file + " could not be written: " + reason);
+  if (!job.nodes_file.empty() && !write_nodes(job.nodes_file, graph, georef, &reason))
+    return fail(why, "the nodes " + job.nodes_file + " could not be written: " + reason);
+#else
+  if (!job.vector_file.empty() || !job.nodes_file.empty())
+    return fail(why, "vector files need GDAL, which this build of solvik lacks");
+#endif
+  return true;
+}
+
 // --- the job ----------------------------------------------------------------------
 
 bool thin_opened(const ImageJob& job, const Options& o, Messages& messages, std::unique_ptr<ImageSource> source,
@@ -336,12 +367,15 @@ bool thin_opened(const ImageJob& job, const Options& o, Messages& messages, std:
 
   progress.at(0.4, "thinning");
   planes.run();
+  // pruning works on the finished skeleton, 1 on its pixels
+  if (o.prune > 0) prune_skeleton(planes.object(), carried.lines, carried.columns, o.prune, 1, 255);
   planes.set_values(o.skeleton_value, o.background_value);
   progress.at(0.85, "writing");
 
   std::string reason;
   if (!write_results(job.output, planes.result(), carried, progress, &reason))
     return fail(why, "the result " + job.output + " could not be written: " + reason);
+  if (!write_graph_files(job, o, planes.result(), carried, why)) return false;
   progress.at(1, "done");
   return true;
 }
