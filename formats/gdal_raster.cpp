@@ -6,7 +6,7 @@
 //     which pushes a handler on the calling thread's handler stack and keeps
 //     the first failure's message, so a reason always says what GDAL said
 //     and threads never see each other's messages.
-//  2. Lines are read in blocks of whole lines (about 8 MiB of doubles at a
+//  2. Lines are read in blocks of whole lines (about 4 MiB of doubles at a
 //     time, a multiple of the file's block height when it fits), so a
 //     Float32 GeoTIFF of any size is read through a bounded buffer.
 //  3. A result is copied from the caller's rows by a small dataset whose one
@@ -118,7 +118,7 @@ class GdalSource : public ImageSource {
     const std::size_t nb = bands.size();
     int block_x = 0, block_y = 0;
     GDALGetBlockSize(bands[0], &block_x, &block_y);
-    constexpr std::size_t kBudget = std::size_t{8} << 20;
+    constexpr std::size_t kBudget = std::size_t{4} << 20;
     int chunk = static_cast<int>(std::max<std::size_t>(1, kBudget / (width * nb * sizeof(double))));
     if (block_y > 0 && chunk > block_y) chunk -= chunk % block_y;
     chunk = std::min(chunk, lines);
@@ -269,7 +269,7 @@ void gdal_raster_setup() {
     GDALAllRegister();
     // the block cache counts against a run's memory: keep it small unless
     // the user chose a size
-    if (!CPLGetConfigOption("GDAL_CACHEMAX", nullptr)) GDALSetCacheMax64(std::int64_t{32} << 20);
+    if (!CPLGetConfigOption("GDAL_CACHEMAX", nullptr)) GDALSetCacheMax64(std::int64_t{16} << 20);
   });
 }
 
