@@ -299,6 +299,7 @@ bool write_results(const std::string& output, const unsigned char* const* rows, 
       if (!gdal_why->empty() && why) *why = *gdal_why;
       return false;
 #else
+      (void)progress;
       return fail(why, "writing " + ext + " files needs GDAL, which this build of solvik lacks");
 #endif
     }
