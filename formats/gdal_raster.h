@@ -1,0 +1,57 @@
+// Rasters of every format GDAL reads, and results written through GDAL.
+//
+//   gdal_raster_setup      register the drivers and bound GDAL's block cache
+//   open_gdal_source       any raster GDAL reads, as an image source
+//   gdal_driver_for        the driver a result's extension selects
+//   write_gdal_raster      a one-byte plane to a file, georeferenced
+//   gdal_read_formats      the raster drivers of this GDAL, for a listing
+//
+// Built only when GDAL is found (target solvik_gdal_raster, which defines
+// SOLVIK_HAVE_GDAL_RASTER for its users). Nothing here prints, keeps state of
+// its own or ends the program; GDAL's messages are caught per thread and come
+// back as reasons. Different images may be read and written at once on
+// different threads.
+//
+// Notes
+//  1. Bands: `band` 1..count picks one. With band 0, one band is used as it
+//     is; three or four bands (RGB, RGBA) become grey, alpha ignored: on
+//     8-bit data by the rounded luma (19595 R + 38470 G + 7471 B + 32768)
+//     >> 16, the bitmap reader's rule, on other data by the same weights
+//     without rounding. Other counts are refused, asking for a band.
+//  2. A band with a colour table (a paletted PNG, a 1-bit bitmap) gives the
+//     grey of each pixel's colour by the same luma, so black is 0 and white
+//     255 whatever the indices.
+//  3. A pixel equal to its band's nodata value (of every colour band, for
+//     RGB) is NaN: background.
+//  4. Every read is checked: a file GDAL reads only partly (cut short, a bad
+//     block) fails with GDAL's message, never gives zeros.
+//  5. Results: GeoTIFF (.tif, .tiff) DEFLATE-compressed, tiled when a side is
+//     above 4096, BigTIFF when it might need it; PNG (.png); PGM (.pgm). The
+//     geotransform and coordinate system go where the format holds them
+//     (GeoTIFF); no side file is ever written.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "formats/image_source.h"
+
+void gdal_raster_setup();
+
+std::unique_ptr<ImageSource> open_gdal_source(const std::string& path, int band, std::string* why);
+
+// "GTiff" for .tif/.tiff, "PNG" for .png, "PNM" for .pgm (any case), else "".
+std::string gdal_driver_for(const std::string& extension);
+
+// Told the part written so far, 0 to 1. May be empty.
+using WriteProgress = std::function<void(double fraction)>;
+
+// Writes `rows` (nb_lig rows of nb_col bytes) to `path` with the driver
+// `driver`, whatever `path` is called (it may be a temporary name).
+bool write_gdal_raster(const std::string& path, const std::string& driver, const unsigned char* const* rows,
+                       int nb_lig, int nb_col, const ImageGeoref& georef, const WriteProgress& progress,
+                       std::string* why);
+
+// One line per raster driver: "  SHORTNAME  long name (extensions)".
+std::string gdal_read_formats();

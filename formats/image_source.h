@@ -1,0 +1,94 @@
+// Images read line by line as values, whatever their file format, for the
+// command line: the program's own rasters (with descriptors), bitmaps and
+// ASCII grids here, every raster GDAL reads in formats/gdal_raster.h.
+//
+//   ImageGeoref        geotransform and coordinate system of an image
+//   ImageSource        an opened image: its size, what it carries, its lines
+//   open_raw_source    a raster (.raw) with its descriptor (.txt)
+//   open_bmp_source    an 8- or 24-bit bitmap through the program's codec
+//   open_asc_source    an ASCII grid, values kept whole
+//   asc_read_values    the grid values of an ASCII grid as numbers
+//   grid_georef        the geotransform of an ASCII grid header
+//
+// Nothing here prints, keeps state or ends the program: failures come back
+// as null or false with a reason. Different sources may be read at once on
+// different threads.
+//
+// Notes
+//  1. Lines are handed out as doubles, one per pixel, line 0 (the top)
+//     first. A pixel that is nodata is NaN, so no window holds it. Reading
+//     never holds more than a block of lines besides what the caller keeps,
+//     so a caller that turns each line into one byte per pixel stays at one
+//     byte per pixel whatever the input's type.
+//  2. A source may be read more than once (a window found from the image's
+//     histogram reads it twice); each read starts again from line 0.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "formats/ascii_grid.h"
+#include "formats/raster.h"
+
+struct ImageGeoref {
+  bool valid = false;                          // a geotransform is known
+  double geotransform[6] = {0, 1, 0, 0, 0, 1}; // GDAL's order: x0, dx/dcol, dx/dline, y0, dy/dcol, dy/dline
+  std::string wkt;                             // coordinate system, may be empty
+};
+
+// Called with each line in turn: `values` holds the line's pixels. Returns
+// false to stop the reading (the read then fails with the sink's reason).
+using LineSink = std::function<bool(int line, const double* values)>;
+
+// Told the part of the image read so far, from 0 to 1. May be empty.
+using ReadProgress = std::function<void(double fraction)>;
+
+class ImageSource {
+ public:
+  virtual ~ImageSource() = default;
+
+  int lines = 0;
+  int columns = 0;
+  bool integer_values = true;       // every value is a whole number
+  ImageGeoref georef;
+  std::optional<RasterDescriptor> descriptor;  // a raster's descriptor, carried to a raster result
+  std::optional<AscHeader> grid_header;        // an ASCII grid's header, carried to a grid result
+  std::string descriptor_path;                 // the descriptor file, for a raster
+
+  // Hands every line to `sink`, top first. False with `why` when the file
+  // cannot be read completely or the sink stops.
+  virtual bool read_lines(const LineSink& sink, const ReadProgress& progress, std::string* why) = 0;
+};
+
+// A raster and its descriptor. A missing descriptor is an error (no
+// questions are asked); so is a raster shorter than the descriptor says.
+std::unique_ptr<ImageSource> open_raw_source(const std::string& raw_path, const std::string& descriptor_path,
+                                             std::string* why);
+
+// A bitmap the program's own codec reads (8 bits with a palette, the palette
+// index being the value, or 24 bits turned grey by the rounded luma
+// (19595 R + 38470 G + 7471 B + 32768) >> 16). Null with `why` when the
+// codec refuses the file; `out_of_memory` then tells memory from a refusal.
+std::unique_ptr<ImageSource> open_bmp_source(const std::string& path, std::string* why, bool* out_of_memory);
+
+// An ASCII grid read by the program's strict reader, each value kept whole
+// (integers and decimals). The header's nodata value, when the header has
+// one, is nodata. A bad or missing value stops the reading naming its line
+// and column.
+std::unique_ptr<ImageSource> open_asc_source(const std::string& path, std::string* why);
+
+// Reads nb_lig x nb_col values, line 0 first, as numbers: whole tokens of
+// decimal integers or decimals with an optional exponent (strtod's decimal
+// forms, no hexadecimal, infinity or NaN). `line` is called with each
+// complete line. False with `why` naming the line and column (counted from
+// 0) and the token when a value is missing or not a number, or when `line`
+// returns false.
+bool asc_read_values(AscTokens& tokens, int nb_lig, int nb_col,
+                     const std::function<bool(int line, const double* values)>& line, std::string* why);
+
+// The geotransform of a grid of `nb_lig` lines whose lower-left corner is
+// (x_min, y_min) and cells `cell` wide: north up, square cells. Not valid
+// when the cell size is not positive.
+ImageGeoref grid_georef(const AscHeader& header);

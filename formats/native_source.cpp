@@ -1,0 +1,293 @@
+// The program's own formats as image sources: see image_source.h.
+//
+// Notes
+//  1. A raster and an ASCII grid are read again from the file at every
+//     read_lines, a line (or a block of tokens) at a time, so they never
+//     hold the image. A bitmap is held as the codec reads it, one byte per
+//     pixel once turned grey.
+//  2. Files are opened as regular files only (open_regular), so a FIFO or a
+//     device put in an image's place cannot hang a run.
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <vector>
+
+#include "LIB/NRUTIL.h"
+#include "LIB/image.h"
+#include "formats/image_source.h"
+#include "platform/host.h"
+
+namespace {
+
+bool fail(std::string* why, std::string text) {
+  if (why) *why = std::move(text);
+  return false;
+}
+
+struct FileCloser {
+  FILE* f;
+  ~FileCloser() {
+    if (f) std::fclose(f);
+  }
+};
+
+std::string size_refusal(int lines, int columns) {
+  return "it gives " + std::to_string(lines) + " lines and " + std::to_string(columns) +
+         " columns: an image needs at least one of each";
+}
+
+// --- raster and descriptor --------------------------------------------------
+
+class RawSource : public ImageSource {
+ public:
+  std::string path;
+
+  bool read_lines(const LineSink& sink, const ReadProgress& progress, std::string* why) override {
+    std::string reason;
+    FILE* f = open_regular(path, "rb", &reason);
+    if (!f) return fail(why, reason);
+    FileCloser closer{f};
+    const std::size_t width = static_cast<std::size_t>(columns);
+    std::vector<unsigned char> bytes(width);
+    std::vector<double> values(width);
+    for (int i = 0; i < lines; ++i) {
+      if (std::fread(bytes.data(), 1, width, f) != width)
+        return fail(why, "the raster could not be read at line " + std::to_string(i));
+      for (std::size_t j = 0; j < width; ++j) values[j] = bytes[j];
+      if (!sink(i, values.data())) return fail(why, "reading stopped at line " + std::to_string(i));
+      if (progress && (i & 255) == 0) progress(static_cast<double>(i) / lines);
+    }
+    return true;
+  }
+};
+
+// --- bitmap -------------------------------------------------------------------
+
+class BmpSource : public ImageSource {
+ public:
+  unsigned char** plane = nullptr;
+  ~BmpSource() override { frucmatrice(plane, lines); }
+
+  bool read_lines(const LineSink& sink, const ReadProgress& progress, std::string* why) override {
+    std::vector<double> values(static_cast<std::size_t>(columns));
+    for (int i = 0; i < lines; ++i) {
+      for (int j = 0; j < columns; ++j) values[static_cast<std::size_t>(j)] = plane[i][j];
+      if (!sink(i, values.data())) return fail(why, "reading stopped at line " + std::to_string(i));
+      if (progress && (i & 255) == 0) progress(static_cast<double>(i) / lines);
+    }
+    return true;
+  }
+};
+
+// --- ASCII grid ---------------------------------------------------------------
+
+AscSource file_source(FILE* f) {
+  return [f](char* buf, std::size_t n) -> long long {
+    std::size_t got = std::fread(buf, 1, n, f);
+    if (got == 0 && std::ferror(f)) return -1;
+    return static_cast<long long>(got);
+  };
+}
+
+class AscGridSource : public ImageSource {
+ public:
+  std::string path;
+
+  bool read_lines(const LineSink& sink, const ReadProgress& progress, std::string* why) override {
+    std::string reason;
+    FILE* f = open_regular(path, "r", &reason);
+    if (!f) return fail(why, reason);
+    FileCloser closer{f};
+    AscTokens tokens(file_source(f), host_file_size(f));
+    AscHeader header;
+    if (!asc_read_header(tokens, header, why)) return false;
+    if (header.nb_lig != lines || header.nb_col != columns) return fail(why, "the file changed while it was read");
+    const bool has_nodata = grid_header && grid_header->has_nodata;
+    const double nodata = has_nodata ? grid_header->nodata : 0.0;
+    std::vector<double> kept(static_cast<std::size_t>(columns));
+    return asc_read_values(tokens, lines, columns,
+                           [&](int line, const double* values) {
+                             const double* out = values;
+                             if (has_nodata) {
+                               for (int j = 0; j < columns; ++j)
+                                 kept[static_cast<std::size_t>(j)] =
+                                     values[j] == nodata ? std::numeric_limits<double>::quiet_NaN() : values[j];
+                               out = kept.data();
+                             }
+                             if (progress && (line & 255) == 0) progress(static_cast<double>(line) / lines);
+                             return sink(line, out);
+                           },
+                           why);
+  }
+};
+
+// A whole token as a decimal number: optional sign, digits with an optional
+// decimal point, optional exponent.
+bool parse_value(std::string_view token, double& value, bool& whole) {
+  const char* first = token.data();
+  const char* last = first + token.size();
+  if (first != last && *first == '+') {
+    ++first;
+    if (first != last && (*first == '-' || *first == '+')) return false;
+  }
+  if (first == last) return false;
+  // from_chars also takes "inf" and "nan": a grid value is always a number
+  const char c = *first == '-' && first + 1 != last ? first[1] : *first;
+  if (!((c >= '0' && c <= '9') || c == '.')) return false;
+  auto [ptr, ec] = std::from_chars(first, last, value, std::chars_format::general);
+  if (ec != std::errc() || ptr != last) return false;
+  whole = value == std::floor(value);
+  return std::isfinite(value);
+}
+
+std::string shown(std::string_view token, bool cut) {
+  std::string s = "\"";
+  for (std::size_t k = 0; k < token.size() && k < 40; ++k) {
+    unsigned char c = static_cast<unsigned char>(token[k]);
+    s += (c >= 0x20 && c < 0x7f) ? static_cast<char>(c) : '?';
+  }
+  if (cut || token.size() > 40) s += "...";
+  return s + "\"";
+}
+
+std::string where(int line, int column) {
+  return "grid line " + std::to_string(line) + ", column " + std::to_string(column) + " (counted from 0): ";
+}
+
+}  // namespace
+
+bool asc_read_values(AscTokens& tokens, int nb_lig, int nb_col,
+                     const std::function<bool(int line, const double* values)>& line, std::string* why) {
+  std::vector<double> values(static_cast<std::size_t>(nb_col > 0 ? nb_col : 0));
+  std::string_view token;
+  for (int i = 0; i < nb_lig; ++i) {
+    for (int j = 0; j < nb_col; ++j) {
+      if (!tokens.next(token)) {
+        if (tokens.failed()) return fail(why, where(i, j) + "the file could not be read");
+        return fail(why, where(i, j) + "the file ends before this value (the header gives " + std::to_string(nb_lig) +
+                             " lines of " + std::to_string(nb_col) + " columns)");
+      }
+      bool whole = true;
+      if (tokens.last_was_cut() || !parse_value(token, values[static_cast<std::size_t>(j)], whole))
+        return fail(why, where(i, j) + shown(token, tokens.last_was_cut()) + " is not a number");
+    }
+    if (!line(i, values.data())) return fail(why, "reading stopped at grid line " + std::to_string(i));
+  }
+  return true;
+}
+
+ImageGeoref grid_georef(const AscHeader& header) {
+  ImageGeoref g;
+  if (!(header.dpix_size > 0) || !std::isfinite(header.X_min) || !std::isfinite(header.Y_min)) return g;
+  g.valid = true;
+  g.geotransform[0] = header.X_min;
+  g.geotransform[1] = header.dpix_size;
+  g.geotransform[2] = 0;
+  g.geotransform[3] = header.Y_min + header.nb_lig * header.dpix_size;
+  g.geotransform[4] = 0;
+  g.geotransform[5] = -header.dpix_size;
+  return g;
+}
+
+std::unique_ptr<ImageSource> open_raw_source(const std::string& raw_path, const std::string& descriptor_path,
+                                             std::string* why) {
+  std::string reason;
+  FILE* f = open_regular(raw_path, "rb", &reason);
+  if (!f) {
+    fail(why, reason);
+    return nullptr;
+  }
+  FileCloser raster{f};
+  FILE* d = open_regular(descriptor_path, "r", &reason);
+  if (!d) {
+    fail(why, "its descriptor " + descriptor_path + " cannot be read: " + reason);
+    return nullptr;
+  }
+  FileCloser descriptor{d};
+  auto source = std::make_unique<RawSource>();
+  RasterDescriptor values;
+  if (!read_descriptor(d, values, &reason)) {
+    fail(why, "its descriptor " + descriptor_path + ": " + reason);
+    return nullptr;
+  }
+  if (values.nb_lig < 1 || values.nb_col < 1) {
+    fail(why, "its descriptor " + descriptor_path + " " + size_refusal(values.nb_lig, values.nb_col));
+    return nullptr;
+  }
+  const long long need = static_cast<long long>(values.nb_lig) * values.nb_col;
+  const long long have = host_file_size(f);
+  if (have < need) {
+    fail(why, "the raster holds " + std::to_string(have) + " bytes, but " + std::to_string(values.nb_lig) +
+                  " lines of " + std::to_string(values.nb_col) + " columns need " + std::to_string(need));
+    return nullptr;
+  }
+  source->path = raw_path;
+  source->descriptor_path = descriptor_path;
+  source->lines = values.nb_lig;
+  source->columns = values.nb_col;
+  source->descriptor = values;
+  return source;
+}
+
+std::unique_ptr<ImageSource> open_bmp_source(const std::string& path, std::string* why, bool* out_of_memory) {
+  int columns = 0, lines = 0, type = 0;
+  Color32* palette = nullptr;
+  BmpRefusal refusal;
+  unsigned char** plane = ChargeBMP(path.c_str(), &columns, &lines, &type, &palette, &refusal);
+  if (out_of_memory) *out_of_memory = !plane && refusal.out_of_memory;
+  if (!plane) {
+    fail(why, refusal.out_of_memory ? "not enough memory to read it" : refusal.reason);
+    return nullptr;
+  }
+  auto source = std::make_unique<BmpSource>();
+  source->plane = plane;
+  source->lines = lines;
+  source->columns = columns;
+  if (lines < 1 || columns < 1) {
+    fail(why, size_refusal(lines, columns));
+    return nullptr;
+  }
+  if (type == 2) {
+    for (int i = 0; i < lines; ++i) {
+      unsigned char* row = plane[i];
+      for (int j = 0; j < columns; ++j) {
+        unsigned b = row[3 * j], g = row[3 * j + 1], r = row[3 * j + 2];
+        row[j] = static_cast<unsigned char>((19595u * r + 38470u * g + 7471u * b + 32768u) >> 16);
+      }
+    }
+  }
+  return source;
+}
+
+std::unique_ptr<ImageSource> open_asc_source(const std::string& path, std::string* why) {
+  std::string reason;
+  FILE* f = open_regular(path, "r", &reason);
+  if (!f) {
+    fail(why, reason);
+    return nullptr;
+  }
+  FileCloser closer{f};
+  AscTokens tokens(file_source(f), host_file_size(f));
+  AscHeader header;
+  if (!asc_read_header(tokens, header, why)) return nullptr;
+  if (header.nb_lig < 1 || header.nb_col < 1) {
+    fail(why, size_refusal(header.nb_lig, header.nb_col));
+    return nullptr;
+  }
+  if (!tokens.could_hold(static_cast<long long>(header.nb_lig) * header.nb_col)) {
+    // too short for its header: say which value is the first one missing
+    if (asc_read_values(tokens, header.nb_lig, header.nb_col, [](int, const double*) { return true; }, why))
+      fail(why, "the file changed while it was read");
+    return nullptr;
+  }
+  auto source = std::make_unique<AscGridSource>();
+  source->path = path;
+  source->lines = header.nb_lig;
+  source->columns = header.nb_col;
+  source->integer_values = false;
+  source->georef = grid_georef(header);
+  source->grid_header = header;
+  return source;
+}
