@@ -246,6 +246,9 @@ bool write_dataset(const std::string& path, const Georef& georef, std::string* w
   const Srs srs(georef);
   if (srs.failed(georef)) return fail(gdal_reason(path + ": the coordinate system is not understood"));
   const std::string tmp = temporary_name_beside(path, fs::path(path).extension().string());
+  std::vector<std::string> pending = parts_of(tmp);
+  pending.push_back(tmp + "-journal");  // SQLite's, while a GeoPackage is written
+  const RemovedOnInterrupt removed(pending);
   Dataset ds(GDALCreate(driver, tmp.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
   if (!ds.get()) {
     remove_all(parts_of(tmp));

@@ -1,6 +1,7 @@
 // Host file system: see host.h.
 #include "platform/host.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -131,6 +132,9 @@ bool write_atomically(const std::vector<AtomicOutput>& outputs, std::string* why
   return true;
 }
 
+RemovedOnInterrupt::RemovedOnInterrupt(const std::vector<std::string>&) {}
+RemovedOnInterrupt::~RemovedOnInterrupt() = default;
+
 void install_interrupt_cleanup() {}
 
 #else
@@ -138,19 +142,25 @@ void install_interrupt_cleanup() {}
 namespace {
 
 // The named temporary files that exist right now, for the signal handler:
-// fixed buffers, written before a name is created and cleared after it is
-// gone, so the handler never reads a half-written name.
-constexpr int kSlots = 4;
+// fixed buffers claimed by any thread with a lock-free exchange, filled,
+// then marked ready, and freed after the file is gone, so the handler never
+// reads a half-written name. Enough slots for a raster pair and its vector
+// files from each of many images written at once; a name that finds none is
+// still removed on failure, only not on an interrupt.
+constexpr int kSlots = 256;
 constexpr std::size_t kNameBytes = 4096;
+enum : int { kFree, kFilling, kReady };
 char pending_names[kSlots][kNameBytes];
-volatile std::sig_atomic_t pending_used[kSlots];
+std::atomic<int> pending_state[kSlots];
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads the slots");
 
 int remember_name(const std::string& name) {
   if (name.size() >= kNameBytes) return -1;
   for (int k = 0; k < kSlots; ++k) {
-    if (!pending_used[k]) {
+    int expected = kFree;
+    if (pending_state[k].compare_exchange_strong(expected, kFilling, std::memory_order_acquire)) {
       std::memcpy(pending_names[k], name.c_str(), name.size() + 1);
-      pending_used[k] = 1;
+      pending_state[k].store(kReady, std::memory_order_release);
       return k;
     }
   }
@@ -158,12 +168,12 @@ int remember_name(const std::string& name) {
 }
 
 void forget_name(int slot) {
-  if (slot >= 0) pending_used[slot] = 0;
+  if (slot >= 0) pending_state[slot].store(kFree, std::memory_order_release);
 }
 
 extern "C" void remove_pending_and_end(int sig) {
   for (int k = 0; k < kSlots; ++k)
-    if (pending_used[k]) unlink(pending_names[k]);
+    if (pending_state[k].load(std::memory_order_acquire) == kReady) unlink(pending_names[k]);
   std::signal(sig, SIG_DFL);
   std::raise(sig);
 }
@@ -305,6 +315,14 @@ bool write_atomically(const std::vector<AtomicOutput>& outputs, std::string* why
     temps[k].name.clear();
   }
   return true;
+}
+
+RemovedOnInterrupt::RemovedOnInterrupt(const std::vector<std::string>& names) {
+  for (const std::string& name : names) slots_.push_back(remember_name(name));
+}
+
+RemovedOnInterrupt::~RemovedOnInterrupt() {
+  for (int slot : slots_) forget_name(slot);
 }
 
 void install_interrupt_cleanup() {

@@ -12,6 +12,7 @@
 //   path_exists          is there anything (even a dangling link) at a path?
 //   write_atomically     write one or more files, each whole or not at all
 //   temporary_name_beside  a fresh hidden name beside a path, for writers
+//   RemovedOnInterrupt   names an interrupt removes while it lives
 //                        that need a real name (a file and its side files)
 //   install_interrupt_cleanup
 //                        interrupts remove a temporary file before ending;
@@ -82,6 +83,20 @@ bool write_atomically(const std::string& path, const std::function<bool(const st
 // a format by it. For writers whose file and side files need a real name;
 // the caller removes what it made there when it fails.
 std::string temporary_name_beside(const std::string& path, const std::string& extension);
+
+// While it lives, the files of these names are removed if SIGINT, SIGTERM
+// or SIGHUP ends the program (see install_interrupt_cleanup): for a writer
+// that has to give a library a real temporary name. Any thread may hold one.
+class RemovedOnInterrupt {
+ public:
+  explicit RemovedOnInterrupt(const std::vector<std::string>& names);
+  ~RemovedOnInterrupt();
+  RemovedOnInterrupt(const RemovedOnInterrupt&) = delete;
+  RemovedOnInterrupt& operator=(const RemovedOnInterrupt&) = delete;
+
+ private:
+  std::vector<int> slots_;
+};
 
 // SIGINT, SIGTERM and SIGHUP remove the temporary file being written (if it
 // has a name), then end the program as the signal would. SIGXFSZ and SIGPIPE

@@ -1,6 +1,15 @@
 // The host layer (logical paths, names that must stay inside the base
 // folder) and the console's number rule.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <thread>
+#include <vector>
 
 #include "platform/console.h"
 #include "platform/host.h"
@@ -74,3 +83,36 @@ TEST(Console, KeyWaitTakesOneByteAndNeverBlocksAtTheEnd) {
 }
 
 }  // namespace
+
+// Names registered from many threads at once are all removed when a signal
+// ends the program, and a name released before it is left alone.
+TEST(InterruptCleanup, NamesFromManyThreadsAreRemovedBySignal) {
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / (std::to_string(getpid()) + ".cleanup");
+  std::filesystem::create_directories(dir);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    install_interrupt_cleanup();
+    std::vector<std::unique_ptr<RemovedOnInterrupt>> held(16);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 16; ++t)
+      threads.emplace_back([&, t] {
+        const std::string name = (dir / (std::to_string(t) + ".f")).string();
+        std::ofstream(name) << t;
+        for (int k = 0; k < 500; ++k) RemovedOnInterrupt churn({name + ".gone"});
+        held[t] = std::make_unique<RemovedOnInterrupt>(std::vector<std::string>{name});
+      });
+    for (auto& th : threads) th.join();
+    std::ofstream(dir / "kept") << "x";
+    { RemovedOnInterrupt released({(dir / "kept").string()}); }
+    raise(SIGTERM);
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+  std::vector<std::string> left;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) left.push_back(e.path().filename().string());
+  EXPECT_EQ(left, std::vector<std::string>{"kept"});
+  std::filesystem::remove_all(dir);
+}
