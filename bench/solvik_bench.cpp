@@ -22,8 +22,11 @@
 //   6. whole raster runs on the shared 4096 strokes and noise against
 //      Leptonica's pixThinConnected on the same pictures (when the benchmark
 //      was built with Leptonica);
-//   7. reading and writing an 8192 x 8192 ASCII grid in this process.
-// --quick skips the reference on the 4096 images and sections 5 to 7.
+//   7. reading and writing an 8192 x 8192 ASCII grid in this process;
+//   8. the command line on the 8192 x 8192 blobs as a georeferenced Float32
+//      GeoTIFF (made with gdal_translate, when it is installed), beside the
+//      raster run of section 5: wall time and peak memory.
+// --quick skips the reference on the 4096 images and sections 5 to 8.
 // Finally the targets are checked.
 //
 // Child mode (used by section 3): solvik_bench --child-peak KIND SIZE
@@ -295,11 +298,12 @@ struct Targets {
   Target memory{"whole raster run, 8192^2 blobs: peak < 2.25 B/px + 64 MiB"};
   Target leptonica_strokes{"whole raster run, strokes_4096: <= 0.25 of Leptonica's pixThinConnected"};
   Target leptonica_noise{"whole raster run, noise_4096: <= 0.35 of Leptonica's pixThinConnected"};
+  Target geotiff_memory{"command line, 8192^2 Float32 GeoTIFF: peak <= 2.5 B/px + 64 MiB"};
 
   void print() const {
     std::printf("\n## Targets\n\n| target | measured | met |\n|---|---|---|\n");
     for (const Target* t : {&ratio, &blobs, &strokes, &noise, &threads_blobs, &threads_strokes, &whole, &whole_ratio,
-                            &memory, &leptonica_strokes, &leptonica_noise})
+                            &memory, &leptonica_strokes, &leptonica_noise, &geotiff_memory})
       std::printf("| %s | %s | %s |\n", t->what.c_str(), t->measured_ok ? t->measured.c_str() : "not measured",
                   !t->measured_ok ? "-"
                   : t->met        ? "yes"
@@ -718,6 +722,81 @@ std::optional<int> parse_options(int argc, char** argv, Options& o) {
 
 }  // namespace
 
+// 8. The command line on a georeferenced Float32 GeoTIFF of the 8192 x 8192
+// blobs: the input made with gdal_translate from a raw Float32 file with an
+// ENVI header, the result written as a GeoTIFF and as a raster (checked
+// against the kernels).
+std::string on_path(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  std::string rest = path ? path : "/usr/bin:/bin";
+  for (std::size_t at = 0; at <= rest.size();) {
+    const std::size_t colon = std::min(rest.find(':', at), rest.size());
+    const fs::path candidate = fs::path(rest.substr(at, colon - at)) / program;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate.string();
+    at = colon + 1;
+  }
+  return "";
+}
+
+void command_line_geotiff(Spawner& spawner, const WorkFolder& work, BigBlobs& big, int runs, Targets& targets) {
+  const std::string translate = on_path("gdal_translate");
+  std::printf("\n## The command line on blobs_%d as a Float32 GeoTIFF\n\n", kBig);
+  if (translate.empty()) {
+    std::printf("gdal_translate is not installed: section skipped\n");
+    return;
+  }
+  const fs::path envi = work.root / "f32.bin", tif = work.root / "blobs f32.tif";
+  {
+    std::ofstream out(envi, std::ios::binary);
+    std::vector<float> line(static_cast<std::size_t>(kBig));
+    for (int i = 0; i < kBig; ++i) {
+      for (int j = 0; j < kBig; ++j) line[static_cast<std::size_t>(j)] = big.picture.line(i)[j];
+      out.write(reinterpret_cast<const char*>(line.data()), static_cast<std::streamsize>(line.size() * sizeof(float)));
+    }
+    std::ofstream(work.root / "f32.hdr") << "ENVI\nsamples = " << kBig << "\nlines = " << kBig
+                                         << "\nbands = 1\nheader offset = 0\nfile type = ENVI Standard\n"
+                                            "data type = 4\ninterleave = bsq\nbyte order = 0\n";
+  }
+  const ChildResult made =
+      spawner.run(translate, {"-q", "-of", "GTiff", "-co", "TILED=YES", "-co", "COMPRESS=DEFLATE", "-a_srs", "EPSG:32633",
+                              "-a_ullr", "500000", "6000000", "745760", "5754240", envi.string(), tif.string()},
+                  work.root.string(), "/dev/null", (work.root / "output.txt").string());
+  std::error_code ec;
+  fs::remove(envi, ec);
+  if (made.status != 0) {
+    std::printf("gdal_translate failed (%s): section skipped\n", status_word(made).c_str());
+    return;
+  }
+  const double px = static_cast<double>(kBig) * kBig;
+  std::printf("| output | runs | wall s | peak RSS MiB | B/px | status | result equals the kernels |\n|---|---:|---:|---:|---:|---|---|\n");
+  for (const char* ext : {".raw", ".tif"}) {
+    const fs::path out = work.root / (std::string("out") + ext);
+    std::vector<double> walls;
+    long long peak = 0;
+    bool ok = true;
+    ChildResult c;
+    for (int r = 0; r < runs && ok; ++r) {
+      c = spawner.run(SOLVIK_PROGRAM, {"-q", "-w", "128:255", tif.string(), out.string()}, work.root.string(), "/dev/null",
+                      (work.root / "output.txt").string());
+      walls.push_back(c.wall_s);
+      peak = std::max(peak, c.peak_kib);
+      ok = c.status == 0 && (std::strcmp(ext, ".tif") == 0 || raster_result_matches(out, big.rows.data(), kBig, kBig));
+    }
+    const double bytes = static_cast<double>(peak) * 1024;
+    std::printf("| %s | %zu | %s | %s | %s | %s | %s |\n", ext, walls.size(), fixed(median(walls), 3).c_str(),
+                fixed(bytes / kMiB, 1).c_str(), fixed(bytes / px, 3).c_str(), status_word(c).c_str(),
+                std::strcmp(ext, ".tif") == 0 ? "(not read back)" : ok ? "yes" : "NO");
+    std::fflush(stdout);
+    if (std::strcmp(ext, ".raw") == 0)
+      targets.geotiff_memory.set(fixed(bytes / px, 3) + " B/px (" + fixed(bytes / kMiB, 1) + " MiB), " +
+                                     fixed(median(walls), 2) + " s",
+                                 ok, bytes <= 2.5 * px + 64 * kMiB);
+    fs::remove(out, ec);
+    fs::remove(work.root / "out.txt", ec);
+  }
+  fs::remove(tif, ec);
+}
+
 int main(int argc, char** argv) {
   Options options;
   if (const std::optional<int> status = parse_options(argc, argv, options)) return *status;
@@ -738,6 +817,7 @@ int main(int argc, char** argv) {
     whole_runs(spawner, work, big, std::max(1, std::min(options.runs, 5)), targets);
     against_leptonica(spawner, work, options, targets);
     ascii_grid_in_process(work, big);
+    command_line_geotiff(spawner, work, big, std::max(1, std::min(options.runs, 5)), targets);
   }
   targets.print();
   std::printf("\nkernels and reference give the same bytes and passes on every image compared: %s\n",
