@@ -50,6 +50,8 @@ assert os.path.samefile(program, os.path.join(prefix, "bin", "solvik")), program
 print(f"solvik {solvik.__version__} from {os.path.dirname(solvik.__file__)}, program {program}")
 PY
 )
+# the installed program finds its command line in the library folder
+"$prefix/bin/solvik" --formats >/dev/null || { echo "the installed program has no command line"; exit 1; }
 
 bench=../shared/bench
 if [ -f "$bench/blobs_1024.raw.gz" ]; then

@@ -1,11 +1,11 @@
 #!/bin/sh
 # Builds the fuzz targets with clang and runs one of them for a while.
-# Usage: fuzz/run.sh TARGET [SECONDS]   (TARGET: bmp, asc, raster, dialogue)
+# Usage: fuzz/run.sh TARGET [SECONDS]   (TARGET: bmp, asc, raster, dialogue, sources)
 # The corpus grows in build-fuzz/corpus/TARGET, seeded from fuzz/corpus/TARGET;
 # crashing inputs are written to build-fuzz/artifacts/.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
-target=${1:?target: bmp, asc, raster or dialogue}
+target=${1:?target: bmp, asc, raster, dialogue or sources}
 seconds=${2:-60}
 build="$root/build-fuzz"
 if [ ! -x "$build/fuzz/fuzz_$target" ]; then
