@@ -33,8 +33,8 @@ struct FileCloser {
   }
 };
 
-std::string size_refusal(int lines, int columns) {
-  return "it gives " + std::to_string(lines) + " lines and " + std::to_string(columns) +
+std::string size_refusal(const std::string& subject, int lines, int columns) {
+  return subject + " gives " + std::to_string(lines) + " lines and " + std::to_string(columns) +
          " columns: an image needs at least one of each";
 }
 
@@ -160,9 +160,12 @@ std::string where(int line, int column) {
 
 bool asc_read_values(AscTokens& tokens, int nb_lig, int nb_col,
                      const std::function<bool(int line, const double* values)>& line, std::string* why) {
-  std::vector<double> values(static_cast<std::size_t>(nb_col > 0 ? nb_col : 0));
+  // the line grows with the values read, so a header that promises more
+  // than the file holds costs no more memory than the file
+  std::vector<double> values;
   std::string_view token;
   for (int i = 0; i < nb_lig; ++i) {
+    values.clear();
     for (int j = 0; j < nb_col; ++j) {
       if (!tokens.next(token)) {
         if (tokens.failed()) return fail(why, where(i, j) + "the file could not be read");
@@ -170,8 +173,10 @@ bool asc_read_values(AscTokens& tokens, int nb_lig, int nb_col,
                              " lines of " + std::to_string(nb_col) + " columns)");
       }
       bool whole = true;
-      if (tokens.last_was_cut() || !parse_value(token, values[static_cast<std::size_t>(j)], whole))
+      double value = 0;
+      if (tokens.last_was_cut() || !parse_value(token, value, whole))
         return fail(why, where(i, j) + shown(token, tokens.last_was_cut()) + " is not a number");
+      values.push_back(value);
     }
     if (!line(i, values.data())) return fail(why, "reading stopped at grid line " + std::to_string(i));
   }
@@ -213,7 +218,7 @@ std::unique_ptr<ImageSource> open_raw_source(const std::string& raw_path, const 
     return nullptr;
   }
   if (values.nb_lig < 1 || values.nb_col < 1) {
-    fail(why, "its descriptor " + descriptor_path + " " + size_refusal(values.nb_lig, values.nb_col));
+    fail(why, size_refusal("its descriptor " + descriptor_path, values.nb_lig, values.nb_col));
     return nullptr;
   }
   const long long need = static_cast<long long>(values.nb_lig) * values.nb_col;
@@ -246,7 +251,7 @@ std::unique_ptr<ImageSource> open_bmp_source(const std::string& path, std::strin
   source->lines = lines;
   source->columns = columns;
   if (lines < 1 || columns < 1) {
-    fail(why, size_refusal(lines, columns));
+    fail(why, size_refusal("its header", lines, columns));
     return nullptr;
   }
   if (type == 2) {
@@ -273,7 +278,7 @@ std::unique_ptr<ImageSource> open_asc_source(const std::string& path, std::strin
   AscHeader header;
   if (!asc_read_header(tokens, header, why)) return nullptr;
   if (header.nb_lig < 1 || header.nb_col < 1) {
-    fail(why, size_refusal(header.nb_lig, header.nb_col));
+    fail(why, size_refusal("its header", header.nb_lig, header.nb_col));
     return nullptr;
   }
   if (!tokens.could_hold(static_cast<long long>(header.nb_lig) * header.nb_col)) {
