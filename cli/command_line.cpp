@@ -116,7 +116,12 @@ int run_command_line(int argc, char** argv) {
   Action action = Action::run;
   std::string why;
   if (!parse_options(argc, argv, o, action, &why)) {
-    std::fprintf(stderr, "solvik: %s\n\n%s", why.c_str(), usage_text());
+    // the error, then the forms (the first lines of the help), not the
+    // whole help that would push the error off the screen
+    const std::string usage = usage_text();
+    const std::size_t forms = usage.find("\n\n");
+    std::fprintf(stderr, "solvik: %s\n\n%s\n\nRun 'solvik --help' for the options.\n", why.c_str(),
+                 usage.substr(0, forms).c_str());
     return 2;
   }
   switch (action) {
