@@ -119,13 +119,13 @@ bool parse_length(const std::string& option, const std::string& word, double& va
   return true;
 }
 
-struct Spec {
+struct OptionName {
   const char* short_name;  // may be null
   const char* long_name;
   bool takes_value;
 };
 
-constexpr Spec kSpecs[] = {
+constexpr OptionName kOptionNames[] = {
     {"-w", "--window", true},   {"-b", "--band", true},      {nullptr, "--frame", true},
     {nullptr, "--values", true}, {"-o", nullptr, true},      {"-f", "--format", true},
     {"-j", "--jobs", true},     {nullptr, "--threads", true}, {nullptr, "--prune", true},
@@ -135,9 +135,9 @@ constexpr Spec kSpecs[] = {
 };
 
 // The option `arg` names, and its joined value if any.
-const Spec* find_spec(const std::string& arg, std::string& joined, bool& has_joined) {
+const OptionName* find_option(const std::string& arg, std::string& joined, bool& has_joined) {
   has_joined = false;
-  for (const Spec& s : kSpecs) {
+  for (const OptionName& s : kOptionNames) {
     if (s.long_name) {
       const std::size_t n = std::strlen(s.long_name);
       if (arg == s.long_name) return &s;
@@ -159,7 +159,7 @@ const Spec* find_spec(const std::string& arg, std::string& joined, bool& has_joi
   return nullptr;
 }
 
-bool apply(const Spec& s, const std::string& value, Options& o, Action& action, std::string* why) {
+bool apply(const OptionName& s, const std::string& value, Options& o, Action& action, std::string* why) {
   const std::string name = s.long_name ? s.long_name : s.short_name;
   if (name == "--window") return parse_window(value, o, why);
   if (name == "--band") return parse_count("band", value, 1, o.band, why);
@@ -239,13 +239,13 @@ bool parse_options(int argc, char** argv, Options& o, Action& action, std::strin
     }
     std::string value;
     bool joined = false;
-    const Spec* spec = find_spec(arg, value, joined);
-    if (!spec) return fail(why, "unknown option '" + arg + "'");
-    if (spec->takes_value && !joined) {
+    const OptionName* option = find_option(arg, value, joined);
+    if (!option) return fail(why, "unknown option '" + arg + "'");
+    if (option->takes_value && !joined) {
       if (k + 1 >= argc) return fail(why, "option '" + arg + "' needs a value");
       value = argv[++k];
     }
-    if (!apply(*spec, value, o, action, why)) return false;
+    if (!apply(*option, value, o, action, why)) return false;
   }
   if (action != Action::run) return true;
 

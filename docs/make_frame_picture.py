@@ -11,6 +11,8 @@ import tempfile
 
 from PIL import Image, ImageDraw
 
+from panels import save_side_by_side, skeleton_panel
+
 W, H, ZOOM = 120, 60, 4
 
 
@@ -28,17 +30,8 @@ def main():
         for frame in ("keep", "pad"):
             out = os.path.join(tmp, frame + ".png")
             subprocess.run([solvik, "-q", "--frame", frame, os.path.join(tmp, "in.png"), out], check=True)
-            skeleton = Image.open(out)
-            panel = Image.merge("RGB", (picture, picture, picture)).point(lambda v: 90 + v // 2)
-            red = Image.new("RGB", (W, H), (200, 0, 0))
-            panel.paste(red, mask=skeleton.point(lambda v: 255 if v == 1 else 0))
-            panel = panel.resize((W * ZOOM, H * ZOOM), Image.NEAREST)
-            ImageDraw.Draw(panel).text((6, 4), "--frame " + frame, fill=(255, 255, 0))
-            panels.append(panel)
-    sheet = Image.new("RGB", (2 * W * ZOOM + 8, H * ZOOM), (255, 255, 255))
-    sheet.paste(panels[0], (0, 0))
-    sheet.paste(panels[1], (W * ZOOM + 8, 0))
-    sheet.save(os.path.join(here, "frame-keep-pad.png"))
+            panels.append(skeleton_panel(picture, out, ZOOM, "--frame " + frame)[0])
+    save_side_by_side(panels, os.path.join(here, "frame-keep-pad.png"))
 
 
 if __name__ == "__main__":

@@ -14,6 +14,8 @@ import tempfile
 
 from PIL import Image, ImageDraw
 
+from panels import save_side_by_side, skeleton_panel
+
 W, H, ZOOM = 150, 100, 4
 PRUNE = 12
 
@@ -54,22 +56,14 @@ def main():
         for label, extra in (("as thinned", []), (f"--prune {PRUNE}", ["--prune", str(PRUNE)])):
             out, nodes = os.path.join(tmp, "out.png"), os.path.join(tmp, "nodes.csv")
             subprocess.run([solvik, "-q", "--frame", "pad", *extra, "--nodes", nodes, source, out], check=True)
-            skeleton = Image.open(out)
-            panel = Image.merge("RGB", (picture, picture, picture)).point(lambda v: 90 + v // 2)
-            panel.paste(Image.new("RGB", (W, H), (200, 0, 0)), mask=skeleton.point(lambda v: 255 if v == 1 else 0))
-            panel = panel.resize((W * ZOOM, H * ZOOM), Image.NEAREST)
-            d = ImageDraw.Draw(panel)
+            panel, d = skeleton_panel(picture, out, ZOOM, label)
             for x, y, kind in nodes_of(nodes):
                 colour = (0, 170, 0) if kind == "end" else (0, 60, 255)
                 cx, cy = x * ZOOM, y * ZOOM  # pixel coordinates run through the centres
                 d.ellipse([cx - 5, cy - 5, cx + 5, cy + 5], outline=colour, width=2)
-            d.text((6, 4), label, fill=(255, 255, 0))
             panels.append(panel)
             os.remove(nodes)
-    sheet = Image.new("RGB", (2 * W * ZOOM + 8, H * ZOOM), (255, 255, 255))
-    sheet.paste(panels[0], (0, 0))
-    sheet.paste(panels[1], (W * ZOOM + 8, 0))
-    sheet.save(os.path.join(here, "prune.png"))
+    save_side_by_side(panels, os.path.join(here, "prune.png"))
 
 
 if __name__ == "__main__":
