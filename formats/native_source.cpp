@@ -26,12 +26,19 @@ bool fail(std::string* why, std::string text) {
   return false;
 }
 
-struct FileCloser {
-  FILE* f;
-  ~FileCloser() {
-    if (f) std::fclose(f);
-  }
+struct CloseFile {
+  void operator()(FILE* f) const { std::fclose(f); }
 };
+using File = std::unique_ptr<FILE, CloseFile>;
+
+// `path` opened as a regular file, closed when the result goes; null with
+// the reason in `why`, after `prefix`.
+File open_file(const std::string& path, const char* mode, std::string* why, const std::string& prefix = "") {
+  std::string reason;
+  File f(open_regular(path, mode, &reason));
+  if (!f) fail(why, prefix + reason);
+  return f;
+}
 
 std::string size_refusal(const std::string& subject, int lines, int columns) {
   return subject + " gives " + std::to_string(lines) + " lines and " + std::to_string(columns) +
@@ -45,10 +52,9 @@ class RawSource : public ImageSource {
   std::string path;
 
   bool read_lines(const LineSink& sink, const ReadProgress& progress, std::string* why) override {
-    std::string reason;
-    FILE* f = open_regular(path, "rb", &reason);
-    if (!f) return fail(why, reason);
-    FileCloser closer{f};
+    const File file = open_file(path, "rb", why);
+    if (!file) return false;
+    FILE* f = file.get();
     const std::size_t width = static_cast<std::size_t>(columns);
     std::vector<unsigned char> bytes(width);
     std::vector<double> values(width);
@@ -96,10 +102,9 @@ class AscGridSource : public ImageSource {
   std::string path;
 
   bool read_lines(const LineSink& sink, const ReadProgress& progress, std::string* why) override {
-    std::string reason;
-    FILE* f = open_regular(path, "r", &reason);
-    if (!f) return fail(why, reason);
-    FileCloser closer{f};
+    const File file = open_file(path, "r", why);
+    if (!file) return false;
+    FILE* f = file.get();
     AscTokens tokens(file_source(f), host_file_size(f));
     AscHeader header;
     if (!asc_read_header(tokens, header, why)) return false;
@@ -198,19 +203,13 @@ ImageGeoref grid_georef(const AscHeader& header) {
 
 std::unique_ptr<ImageSource> open_raw_source(const std::string& raw_path, const std::string& descriptor_path,
                                              std::string* why) {
+  const File raster = open_file(raw_path, "rb", why);
+  if (!raster) return nullptr;
+  const File descriptor = open_file(descriptor_path, "r", why, "its descriptor " + descriptor_path + " cannot be read: ");
+  if (!descriptor) return nullptr;
+  FILE* f = raster.get();
+  FILE* d = descriptor.get();
   std::string reason;
-  FILE* f = open_regular(raw_path, "rb", &reason);
-  if (!f) {
-    fail(why, reason);
-    return nullptr;
-  }
-  FileCloser raster{f};
-  FILE* d = open_regular(descriptor_path, "r", &reason);
-  if (!d) {
-    fail(why, "its descriptor " + descriptor_path + " cannot be read: " + reason);
-    return nullptr;
-  }
-  FileCloser descriptor{d};
   auto source = std::make_unique<RawSource>();
   RasterDescriptor values;
   if (!read_descriptor(d, values, &reason)) {
@@ -267,13 +266,9 @@ std::unique_ptr<ImageSource> open_bmp_source(const std::string& path, std::strin
 }
 
 std::unique_ptr<ImageSource> open_asc_source(const std::string& path, std::string* why) {
-  std::string reason;
-  FILE* f = open_regular(path, "r", &reason);
-  if (!f) {
-    fail(why, reason);
-    return nullptr;
-  }
-  FileCloser closer{f};
+  const File file = open_file(path, "r", why);
+  if (!file) return nullptr;
+  FILE* f = file.get();
   AscTokens tokens(file_source(f), host_file_size(f));
   AscHeader header;
   if (!asc_read_header(tokens, header, why)) return nullptr;
