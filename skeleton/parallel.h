@@ -2,10 +2,11 @@
 //
 //   workers_for  how many threads a plane is worth
 //   on_threads   f(k) for k in [0, n), each on its own thread, then joined
-//   by_lines     lines [0, nb_lig) cut into ranges, one a thread
+//   by_lines     lines [0, nb_lig) cut into chunks, taken by `parts` threads
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -33,10 +34,15 @@ void on_threads(int n, F f) {
 template <typename F>
 void by_lines(int nb_lig, int parts, F f) {
   parts = std::max(1, std::min(parts, nb_lig));
-  on_threads(parts, [&](int k) {
-    const int first = static_cast<int>(static_cast<long long>(nb_lig) * k / parts);
-    const int last = static_cast<int>(static_cast<long long>(nb_lig) * (k + 1) / parts) - 1;
-    f(first, last);
+  if (parts == 1) return f(0, nb_lig - 1);
+  // Chunks of lines handed out as threads ask for them: a thread held up
+  // (memory the system has yet to hand over, another program on its core)
+  // leaves its share to the others instead of keeping them waiting.
+  const long long chunk = std::max(16, nb_lig / (parts * 8));
+  std::atomic<long long> next{0};
+  on_threads(parts, [&](int) {
+    for (long long first; (first = next.fetch_add(chunk, std::memory_order_relaxed)) < nb_lig;)
+      f(static_cast<int>(first), static_cast<int>(std::min<long long>(first + chunk, nb_lig) - 1));
   });
 }
 

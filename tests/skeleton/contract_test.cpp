@@ -1,9 +1,12 @@
 // The contract of the installed kernels: sizes below one line or column and
 // null planes are refused with std::invalid_argument before any byte is
 // touched, a plane of one line or column is processed, and kernels running
-// at once on different planes give the bytes of a run alone.
+// at once on different planes give the bytes of a run alone, and the lines
+// a kernel shares out among threads each reach exactly one of them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <functional>
 #include <random>
 #include <stdexcept>
@@ -11,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "skeleton/parallel.h"
 #include "skeleton/skeleton.h"
 #include "support/helpers.h"
 
@@ -89,6 +93,27 @@ TEST(Contract, TwoThreadsOnDifferentPlanesGiveTheBytesOfARunAlone) {
   for (auto& t : threads) t.join();
   EXPECT_TRUE(same[0]);
   EXPECT_TRUE(same[1]);
+}
+
+}  // namespace
+
+namespace {
+
+// Lines handed out in chunks: every line reaches exactly one call, whatever
+// the counts of lines and threads.
+TEST(ByLines, EveryLineOnceForAnyCountOfLinesAndThreads) {
+  const int kCases[][2] = {{1, 1}, {1, 8}, {15, 2}, {16, 2}, {17, 3}, {1000, 2}, {4099, 7}, {100000, 64}};
+  for (const auto& [lines, parts] : kCases) {
+    std::vector<std::atomic<int>> seen(static_cast<std::size_t>(lines));
+    std::atomic<bool> in_range{true};
+    parallel::by_lines(lines, parts, [&](int first, int last) {
+      if (first < 0 || last >= lines || first > last) in_range = false;
+      for (int i = std::max(first, 0); i <= std::min(last, lines - 1); ++i) ++seen[static_cast<std::size_t>(i)];
+    });
+    EXPECT_TRUE(in_range) << lines << " lines, " << parts << " threads";
+    EXPECT_TRUE(std::all_of(seen.begin(), seen.end(), [](const std::atomic<int>& n) { return n == 1; }))
+        << lines << " lines, " << parts << " threads";
+  }
 }
 
 }  // namespace
