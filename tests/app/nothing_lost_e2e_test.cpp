@@ -255,13 +255,14 @@ TEST_F(NothingLost, InterruptWhileWritingLeavesNothing) {
     int signal;
   };
   const Case cases[] = {{"s 0 r 0 128 255", SIGINT}, {"s 1 b 0 128 255", SIGTERM}, {"s 2 g 0 128 255", SIGHUP}};
+  std::string unseen;  // the cases whose write was never seen
   for (const auto& c : cases) {
     ASSERT_EQ(finish(spawn(c.answers)), 0) << c.answers;
     const auto whole = contents(site());
     for (const auto& [name, bytes] : whole)
       if (!before.count(name)) fs::remove(site() / name);
 
-    bool landed = false;
+    bool landed = false, seen = false;
     for (int attempt = 0; attempt < 8 && !landed; ++attempt) {
       // the moment to strike: the first write into a file of the folder
       // (the inputs are only read, so that is the result being written,
@@ -280,6 +281,7 @@ TEST_F(NothingLost, InterruptWhileWritingLeavesNothing) {
           break;  // the run has ended
       }
       close(watch);
+      seen = seen || caught;
       if (caught) kill(pid, c.signal);
       const int status = finish(pid);
       const auto after = contents(site());
@@ -291,8 +293,11 @@ TEST_F(NothingLost, InterruptWhileWritingLeavesNothing) {
           if (!before.count(name)) fs::remove(site() / name);
       }
     }
-    EXPECT_TRUE(landed) << c.answers << ": no signal landed inside the write";
+    if (seen) EXPECT_TRUE(landed) << c.answers << ": no signal landed inside the write";
+    else unseen += std::string(" '") + c.answers + "'";
   }
+  // a file system that reports no writes leaves nothing to aim at
+  if (!unseen.empty()) GTEST_SKIP() << "no write into the folder was reported for" << unseen;
 }
 
 // 5. Beyond the file size limit the write fails as a write: a message, status
