@@ -45,6 +45,14 @@ std::string size_refusal(const std::string& subject, int lines, int columns) {
          " columns: an image needs at least one of each";
 }
 
+// Hands line i of `lines` to the sink, with the progress every 256 lines.
+bool hand_over(const LineSink& sink, const ReadProgress& progress, int i, int lines, const double* values,
+               std::string* why) {
+  if (!sink(i, values)) return fail(why, "reading stopped at line " + std::to_string(i));
+  if (progress && (i & 255) == 0) progress(static_cast<double>(i) / lines);
+  return true;
+}
+
 // --- raster and descriptor --------------------------------------------------
 
 class RawSource : public ImageSource {
@@ -62,8 +70,7 @@ class RawSource : public ImageSource {
       if (std::fread(bytes.data(), 1, width, f) != width)
         return fail(why, "the raster could not be read at line " + std::to_string(i));
       for (std::size_t j = 0; j < width; ++j) values[j] = bytes[j];
-      if (!sink(i, values.data())) return fail(why, "reading stopped at line " + std::to_string(i));
-      if (progress && (i & 255) == 0) progress(static_cast<double>(i) / lines);
+      if (!hand_over(sink, progress, i, lines, values.data(), why)) return false;
     }
     return true;
   }
@@ -80,8 +87,7 @@ class BmpSource : public ImageSource {
     std::vector<double> values(static_cast<std::size_t>(columns));
     for (int i = 0; i < lines; ++i) {
       for (int j = 0; j < columns; ++j) values[static_cast<std::size_t>(j)] = plane[i][j];
-      if (!sink(i, values.data())) return fail(why, "reading stopped at line " + std::to_string(i));
-      if (progress && (i & 255) == 0) progress(static_cast<double>(i) / lines);
+      if (!hand_over(sink, progress, i, lines, values.data(), why)) return false;
     }
     return true;
   }
