@@ -133,44 +133,32 @@ struct Window {
   std::string note;  // the threshold line, for dark and bright
 };
 
-bool otsu_window(ImageSource& source, WindowKind kind, Window& window, std::string* why) {
-  double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+// The range of the values that are not nodata, and whether all are whole.
+struct ValueRange {
+  double lo = std::numeric_limits<double>::infinity(), hi = -std::numeric_limits<double>::infinity();
   bool whole = true;
   long long count = 0;
-  if (!source.read_lines(
-          [&](int, const double* v) {
-            for (int j = 0; j < source.columns; ++j) {
-              if (std::isnan(v[j])) continue;
-              lo = std::min(lo, v[j]);
-              hi = std::max(hi, v[j]);
-              whole = whole && v[j] == std::floor(v[j]);
-              ++count;
-            }
-            return true;
-          },
-          nullptr, why))
-    return false;
-  if (count == 0) return fail(why, "no pixel has a value (all are nodata): there is no threshold to find");
-  // one bin per value for whole numbers of a small range, else 4096 bins
-  const bool per_value = whole && hi - lo < 65536;
-  const int bins = per_value ? static_cast<int>(hi - lo) + 1 : 4096;
-  const double width = per_value ? 1.0 : (hi - lo) / bins;
-  std::vector<double> histogram(static_cast<std::size_t>(bins), 0.0);
-  auto bin_of = [&](double v) {
-    if (width <= 0) return 0;
-    return std::min(bins - 1, static_cast<int>((v - lo) / width));
-  };
-  if (!source.read_lines(
-          [&](int, const double* v) {
-            for (int j = 0; j < source.columns; ++j)
-              if (!std::isnan(v[j])) histogram[static_cast<std::size_t>(bin_of(v[j]))] += 1;
-            return true;
-          },
-          nullptr, why))
-    return false;
-  // between-class variance of each split "bins 0..k | k+1..": the threshold
-  // is the middle of the splits that give the most (a two-level picture
-  // gives a whole plateau of them)
+};
+
+bool value_range(ImageSource& source, ValueRange& r, std::string* why) {
+  return source.read_lines(
+      [&](int, const double* v) {
+        for (int j = 0; j < source.columns; ++j) {
+          if (std::isnan(v[j])) continue;
+          r.lo = std::min(r.lo, v[j]);
+          r.hi = std::max(r.hi, v[j]);
+          r.whole = r.whole && v[j] == std::floor(v[j]);
+          ++r.count;
+        }
+        return true;
+      },
+      nullptr, why);
+}
+
+// The middle of the splits "bins 0..k | k+1.." with the largest
+// between-class variance (a two-level picture gives a whole plateau of them).
+int otsu_split(const std::vector<double>& histogram) {
+  const int bins = static_cast<int>(histogram.size());
   double total = 0, total_sum = 0;
   for (int k = 0; k < bins; ++k) {
     total += histogram[static_cast<std::size_t>(k)];
@@ -192,15 +180,34 @@ bool otsu_window(ImageSource& source, WindowKind kind, Window& window, std::stri
       last = k;
     }
   }
-  const int split = (first + last) / 2;
-  double threshold = 0, above = 0;
-  if (per_value) {
-    threshold = lo + split;
-    above = threshold + 1;
-  } else {
-    threshold = lo + (split + 1) * width;
-    above = std::nextafter(threshold, std::numeric_limits<double>::infinity());
-  }
+  return (first + last) / 2;
+}
+
+bool otsu_window(ImageSource& source, WindowKind kind, Window& window, std::string* why) {
+  ValueRange range;
+  if (!value_range(source, range, why)) return false;
+  if (range.count == 0) return fail(why, "no pixel has a value (all are nodata): there is no threshold to find");
+  const double lo = range.lo, hi = range.hi;
+  // one bin per value for whole numbers of a small range, else 4096 bins
+  const bool per_value = range.whole && hi - lo < 65536;
+  const int bins = per_value ? static_cast<int>(hi - lo) + 1 : 4096;
+  const double width = per_value ? 1.0 : (hi - lo) / bins;
+  std::vector<double> histogram(static_cast<std::size_t>(bins), 0.0);
+  auto bin_of = [&](double v) {
+    if (width <= 0) return 0;
+    return std::min(bins - 1, static_cast<int>((v - lo) / width));
+  };
+  if (!source.read_lines(
+          [&](int, const double* v) {
+            for (int j = 0; j < source.columns; ++j)
+              if (!std::isnan(v[j])) histogram[static_cast<std::size_t>(bin_of(v[j]))] += 1;
+            return true;
+          },
+          nullptr, why))
+    return false;
+  const int split = otsu_split(histogram);
+  const double threshold = per_value ? lo + split : lo + (split + 1) * width;
+  const double above = per_value ? threshold + 1 : std::nextafter(threshold, std::numeric_limits<double>::infinity());
   if (kind == WindowKind::dark) {
     window.lo = lo;
     window.hi = threshold;
