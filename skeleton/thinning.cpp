@@ -19,10 +19,11 @@
 //     set where tab2 is not 0 at the start of the pass. Inside the frame
 //     that is the object (tab == 1); on the frame it is the presence the
 //     window tests read, while codes see no frame cell (note 1). The marks
-//     of a pass are two bit rows per line, "going" (marked and confirmed)
-//     and "second mark", kept for the line above and the current line;
-//     only going pixels matter to later pixels, since a pixel whose tests
-//     fail is 255 again before anybody else looks at it.
+//     of a pass are one bit row per line, "going" (marked and confirmed),
+//     kept for the line above and the current line; only going pixels
+//     matter to later pixels, since a pixel whose tests fail is 255 again
+//     before anybody else looks at it, and which mark a going pixel got
+//     never changes a window test (codes.h).
 //  7. A pixel whose code is in no list is left alone, and its code changes
 //     only when a neighbour is deleted. Candidates are a second bit plane:
 //     at first every object pixel; a pixel visited with a code in no list
@@ -99,10 +100,10 @@ struct Word3 {
 // --- the window tests, from codes::kWindowRules ------------------------------
 //
 // The mark plane around marked pixels, 64 pixels at once, in ring order
-// (NW, N, NE, E, SE, S, SW, W): present (not 0 at the start of the pass),
-// going (marked and confirmed in this pass) and second (second mark).
+// (NW, N, NE, E, SE, S, SW, W): present (not 0 at the start of the pass)
+// and going (marked and confirmed in this pass).
 struct MarkRing {
-  Lanes present[8] = {}, going[8] = {}, second[8] = {};
+  Lanes present[8] = {}, going[8] = {};
 };
 
 // The four window tests, each ring cell read by its rule: the one form both
@@ -111,52 +112,40 @@ constexpr Lanes windows_pass(const MarkRing& m) {
   Lanes all = ~Lanes{0};
   for (int t = 0; t < 4; ++t) {
     Lanes c[8] = {};
-    for (int k = 0; k < 8; ++k) c[k] = codes::read_cell(codes::kWindowRules[t][k], m.present[k], m.going[k], m.second[k]);
+    for (int k = 0; k < 8; ++k) c[k] = codes::read_cell(codes::kWindowRules[t][k], m.present[k], m.going[k]);
     all &= codes::lanes_connected(c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7]);
   }
   return all;
 }
 
-// The pixel table's index carries the second mark of NW only, and going
-// marks only of the line above and W: the cells no other rule reads so.
-constexpr bool rules_fit_the_pixel_index() {
-  for (const auto& test : codes::kWindowRules)
-    for (int k = 1; k < 8; ++k)
-      if (test[k] == codes::S) return false;
-  return true;
-}
-static_assert(rules_fit_the_pixel_index());
-
 // kWindowsAgree[index]: 1 when all four window tests of a marked pixel pass.
 // The index describes the mark plane around the pixel during the pass:
 //   bits 0-2   NW, N, NE present (not 0)
 //   bits 3-5   NW, N, NE going (1 or 2)
-//   bit  6     NW marked with the second mark (2)
-//   bit  7     W present
-//   bit  8     W going
-//   bit  9     E present
-//   bits 10-12 SW, S, SE present
+//   bit  6     W present
+//   bit  7     W going
+//   bit  8     E present
+//   bits 9-11  SW, S, SE present
 // Cells not yet visited hold 0 or 255 only, so present means kept there.
 // Built 64 indices at a time by windows_pass.
-constexpr std::array<std::uint8_t, 8192> make_windows_agree() {
-  std::array<std::uint8_t, 8192> t{};
+constexpr std::array<std::uint8_t, 4096> make_windows_agree() {
+  std::array<std::uint8_t, 4096> t{};
   Lanes low[6] = {};  // index bits 0-5 for the 64 indices of a word
   for (int b = 0; b < 64; ++b)
     for (int k = 0; k < 6; ++k)
       if ((b >> k) & 1) low[k] |= Lanes{1} << b;
-  for (unsigned q = 0; q < 8192 / 64; ++q) {
+  for (unsigned q = 0; q < 4096 / 64; ++q) {
     auto bit = [&](int k) { return k < 6 ? low[k] : ((q >> (k - 6)) & 1u) ? ~Lanes{0} : Lanes{0}; };
     MarkRing m;
-    const Lanes present[8] = {bit(0), bit(1), bit(2), bit(9), bit(12), bit(11), bit(10), bit(7)};
-    const Lanes going[8] = {bit(3), bit(4), bit(5), 0, 0, 0, 0, bit(8)};
+    const Lanes present[8] = {bit(0), bit(1), bit(2), bit(8), bit(11), bit(10), bit(9), bit(6)};
+    const Lanes going[8] = {bit(3), bit(4), bit(5), 0, 0, 0, 0, bit(7)};
     for (int k = 0; k < 8; ++k) m.present[k] = present[k], m.going[k] = going[k];
-    m.second[0] = bit(6);
     const Lanes pass = windows_pass(m);
     for (int b = 0; b < 64; ++b) t[64 * q + b] = (pass >> b) & 1u;
   }
   return t;
 }
-constexpr std::array<std::uint8_t, 8192> kWindowsAgree = make_windows_agree();
+constexpr std::array<std::uint8_t, 4096> kWindowsAgree = make_windows_agree();
 
 // kMarkByRows[above | middle << 3 | below << 6] is kMarkTable of the code
 // whose rows are these triples (bit 0 of a triple is column j-1; the centre
@@ -178,24 +167,23 @@ static_assert(kMarkByRows[0b010'111'010] == 0);
 static_assert(kMarkByRows[0b000'001'011] == codes::kMarkTable[ring::NW | ring::N | ring::W] &&
               kMarkByRows[0b000'001'011] == 1);
 
-// The marks of one line in a pass: going (marked and confirmed) and second
-// mark, with the words that hold some.
+// The marks of one line in a pass: going (marked and confirmed), with the
+// words that hold some.
 struct Marks {
-  std::vector<Word> going, second;
+  std::vector<Word> going;
   std::vector<int> words;
-  explicit Marks(int stride) : going(static_cast<std::size_t>(stride), 0), second(going) {
+  explicit Marks(int stride) : going(static_cast<std::size_t>(stride), 0) {
     words.reserve(static_cast<std::size_t>(stride));
   }
   void note(int d) {
     if (words.empty() || words.back() != d) words.push_back(d);
   }
   void clear() {
-    for (int d : words) going[d] = second[d] = 0;
+    for (int d : words) going[d] = 0;
     words.clear();
   }
   void swap(Marks& o) {
     going.swap(o.going);
-    second.swap(o.second);
     words.swap(o.words);
   }
 };
@@ -521,7 +509,7 @@ class Band {
     if (!progress_.wait_for(progress_.last_decided[index_ - 1], pass, pass)) return false;
     boundary_row_ = nullptr;
     const Marks& truth = above().last_;
-    const bool right = truth.going == guessed_.going && truth.second == guessed_.second;
+    const bool right = truth.going == guessed_.going;
     guessed_.clear();
     // the candidates the band above woke in line lo_ are in already
     std::fill(above().woken_below_.begin(), above().woken_below_.end(), Word{0});
@@ -584,12 +572,12 @@ class Band {
   Word decide_word_pixels(int i, int d, Word w) {
     // the three words around word d of each row the decisions read
     const Word3 up(row(i - 1), d), mid(row(i), d), down(row(i + 1), d);
-    const Word3 going_up(up_->going.data(), d), second_up(up_->second.data(), d);
+    const Word3 going_up(up_->going.data(), d);
     // codes see no frame cell: whole frame lines, and the frame columns
     // next to columns 1 and nb_col - 2
     const unsigned up_mask = i - 1 >= 1 ? 7u : 0u, down_mask = i + 1 <= s_.nb_lig - 2 ? 7u : 0u;
     const Word west_going = current_.going[d - 1] >> 63;
-    Word going = 0, second = 0;
+    Word going = 0;
     Word keep = w;
     while (w) {
       const int b = std::countr_zero(w);
@@ -604,16 +592,12 @@ class Band {
         continue;
       }
       const unsigned w_going = static_cast<unsigned>(b ? (going >> (b - 1)) & 1u : west_going);
-      const unsigned index = above | going_up.triple(b) << 3 | (second_up.triple(b) & 1u) << 6 | (middle & 1u) << 7 |
-                             w_going << 8 | (middle & 4u) << 7 | below << 10;
-      if (kWindowsAgree[index]) {
-        going |= Word{1} << b;
-        if (mark == 2) second |= Word{1} << b;
-      }
+      const unsigned index =
+          above | going_up.triple(b) << 3 | (middle & 1u) << 6 | w_going << 7 | (middle & 4u) << 6 | below << 9;
+      if (kWindowsAgree[index]) going |= Word{1} << b;
     }
     if (going) {
       current_.going[d] = going;
-      current_.second[d] = second;
       current_.note(d);
     }
     return keep;
@@ -664,9 +648,7 @@ class Band {
     MarkRing ring;
     std::copy(std::begin(n.present), std::end(n.present), std::begin(ring.present));
     const Word* going_up = up_->going.data();
-    const Word* second_up = up_->second.data();
     ring.going[0] = west(going_up, d), ring.going[1] = going_up[d], ring.going[2] = east(going_up, d);
-    ring.second[0] = west(second_up, d), ring.second[1] = second_up[d], ring.second[2] = east(second_up, d);
     const Lanes west_staying = marked & windows_pass(ring);
     ring.going[7] = ~Lanes{0};
     const Lanes west_going = marked & windows_pass(ring);
@@ -688,7 +670,6 @@ class Band {
     if (!marked) return 0;
     if (const Lanes going = going_pixels(d, n, marked)) {
       current_.going[d] = going;
-      current_.second[d] = going & codes::lanes_second_mark(n.object[1], n.object[2], n.object[7]);
       current_.note(d);
     }
     return marked;

@@ -365,6 +365,33 @@ TEST(Differential, SmallPlanesOfEverySize) {
       }
 }
 
+// Every object of a 4 x 5 interior (a frame of background around it): all
+// the ways a few lines of marks can meet, among them every neighbourhood in
+// which the north-west cell of a window holds a first mark.
+TEST(Differential, EveryObjectOfASmallInterior) {
+  constexpr int kLines = 6, kColumns = 7, kCells = (kLines - 2) * (kColumns - 2);
+  Plane tab_mine(kLines, std::vector<unsigned char>(kColumns)), tab2_mine = tab_mine, tab_ref = tab_mine,
+        tab2_ref = tab_mine;
+  RowPointers tm(tab_mine), t2m(tab2_mine), tr(tab_ref), t2r(tab2_ref);
+  for (unsigned object = 0; object < (1u << kCells); ++object) {
+    for (int i = 0; i < kLines; ++i)
+      for (int j = 0; j < kColumns; ++j) {
+        const bool inside = i >= 1 && i <= kLines - 2 && j >= 1 && j <= kColumns - 2;
+        const bool on = inside && ((object >> ((i - 1) * (kColumns - 2) + (j - 1))) & 1u);
+        tab_mine[i][j] = tab_ref[i][j] = on ? 1 : 0;
+        tab2_mine[i][j] = tab2_ref[i][j] = on ? 255 : 0;
+      }
+    const int passes_mine = thin_planes(tm.get(), t2m.get(), kLines, kColumns, 1);
+    const int passes_ref = reference::skeleton(tr.get(), t2r.get(), kLines, kColumns);
+    if (tab_mine != tab_ref || tab2_mine != tab2_ref || passes_mine != passes_ref) {
+      ADD_FAILURE() << "object " << object << ": tab differs at " << first_difference(tab_mine, tab_ref)
+                    << ", tab2 at " << first_difference(tab2_mine, tab2_ref) << ", passes " << passes_mine
+                    << " against " << passes_ref;
+      return;
+    }
+  }
+}
+
 // Strips wider than 4096 columns (a line's candidate summary then spans
 // several words) and strips a few columns wide and thousands of lines high.
 TEST(Differential, LongStrips) {
