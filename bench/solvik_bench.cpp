@@ -720,8 +720,6 @@ std::optional<int> parse_options(int argc, char** argv, Options& o) {
   return std::nullopt;
 }
 
-}  // namespace
-
 // 8. The command line on a georeferenced Float32 GeoTIFF of the 8192 x 8192
 // blobs: the input made with gdal_translate from a raw Float32 file with an
 // ENVI header, the result written as a GeoTIFF and as a raster (checked
@@ -770,6 +768,7 @@ void command_line_geotiff(Spawner& spawner, const WorkFolder& work, BigBlobs& bi
   const double px = static_cast<double>(kBig) * kBig;
   std::printf("| output | runs | wall s | peak RSS MiB | B/px | status | result equals the kernels |\n|---|---:|---:|---:|---:|---|---|\n");
   for (const char* ext : {".raw", ".tif"}) {
+    const bool tiff = std::strcmp(ext, ".tif") == 0;  // not read back
     const fs::path out = work.root / (std::string("out") + ext);
     std::vector<double> walls;
     long long peak = 0;
@@ -780,14 +779,14 @@ void command_line_geotiff(Spawner& spawner, const WorkFolder& work, BigBlobs& bi
                       (work.root / "output.txt").string());
       walls.push_back(c.wall_s);
       peak = std::max(peak, c.peak_kib);
-      ok = c.status == 0 && (std::strcmp(ext, ".tif") == 0 || raster_result_matches(out, big.rows.data(), kBig, kBig));
+      ok = c.status == 0 && (tiff || raster_result_matches(out, big.rows.data(), kBig, kBig));
     }
     const double bytes = static_cast<double>(peak) * 1024;
     std::printf("| %s | %zu | %s | %s | %s | %s | %s |\n", ext, walls.size(), fixed(median(walls), 3).c_str(),
                 fixed(bytes / kMiB, 1).c_str(), fixed(bytes / px, 3).c_str(), status_word(c).c_str(),
-                std::strcmp(ext, ".tif") == 0 ? "(not read back)" : ok ? "yes" : "NO");
+                tiff ? "(not read back)" : ok ? "yes" : "NO");
     std::fflush(stdout);
-    if (std::strcmp(ext, ".raw") == 0)
+    if (!tiff)
       targets.geotiff_memory.set(fixed(bytes / px, 3) + " B/px (" + fixed(bytes / kMiB, 1) + " MiB), " +
                                      fixed(median(walls), 2) + " s",
                                  ok, bytes <= 2.5 * px + 64 * kMiB);
@@ -796,6 +795,8 @@ void command_line_geotiff(Spawner& spawner, const WorkFolder& work, BigBlobs& bi
   }
   fs::remove(tif, ec);
 }
+
+}  // namespace
 
 int main(int argc, char** argv) {
   Options options;

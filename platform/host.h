@@ -12,8 +12,8 @@
 //   path_exists          is there anything (even a dangling link) at a path?
 //   write_atomically     write one or more files, each whole or not at all
 //   temporary_name_beside  a fresh hidden name beside a path, for writers
-//   RemovedOnInterrupt   names an interrupt removes while it lives
 //                        that need a real name (a file and its side files)
+//   RemovedOnInterrupt   names an interrupt removes while it lives
 //   install_interrupt_cleanup
 //                        interrupts remove a temporary file before ending;
 //                        file size limits and closed pipes become errors
