@@ -65,6 +65,11 @@ class Words {
 #endif
     delete[] data_;
   }
+  Words(Words&& o) noexcept : n_(o.n_), bytes_(o.bytes_), data_(o.data_) {
+    o.n_ = 0;
+    o.bytes_ = 0;
+    o.data_ = nullptr;
+  }
   Words(const Words&) = delete;
   Words& operator=(const Words&) = delete;
   Word* data() { return data_; }

@@ -50,6 +50,7 @@
 #include <climits>
 #include <array>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <bit>
 #include <cstddef>
@@ -186,6 +187,31 @@ struct Marks {
     going.swap(o.going);
     words.swap(o.words);
   }
+};
+
+// The deletions a band makes on its guess, so that a wrong guess can undo
+// them: the word and its going bits, one pair per entry, up to a capacity
+// fixed at the start. The store is a bitplane::Words (huge pages where the
+// system grants them): a vector of that size paid a fault per 4 KiB page
+// in the first pass, which made the first pass of every band but the first
+// twice as long.
+class DeletionLog {
+ public:
+  explicit DeletionLog(std::size_t capacity) : capacity_(capacity), store_(2 * capacity) {}
+  std::size_t size() const { return n_; }
+  void clear() { n_ = 0; }
+  void push(int d, Word going) {
+    if (n_ == capacity_) throw std::logic_error("thin_planes: deletion log past its capacity");
+    Word* entry = store_.data() + 2 * n_++;
+    entry[0] = static_cast<Word>(d);
+    entry[1] = going;
+  }
+  int word(std::size_t k) const { return static_cast<int>(store_.data()[2 * k]); }
+  Word going(std::size_t k) const { return store_.data()[2 * k + 1]; }
+
+ private:
+  std::size_t capacity_, n_ = 0;
+  bitplane::Words store_;
 };
 
 // What every band shares: the bit planes and the bytes. Each band writes
@@ -330,11 +356,14 @@ struct Progress {
 // finished pass k - 1, with a guess of the marks it waits for: it decides
 // the few lines above its own again from the start of the pass, supposing
 // no marks above them (the marks of a line hardly depend on lines further
-// up), and decides its own lines with the guess, keeping their deletions
-// back. When the true marks come it compares: the same, and the kept-back
-// deletions are made; different (rare), and the band decides its lines
-// again. The band above does not touch the lines the guess reads until the
-// guess is made. Kept-back deletions have a budget; past it the band waits.
+// up), and decides its own lines with the guess, making their deletions as
+// it goes and logging them; only its first line, which the band above
+// still reads, keeps its marks until the guess is settled. When the true
+// marks come it compares: the same, and the first line is deleted;
+// different (rare), and the logged deletions are undone and the band
+// decides its lines again. The band above does not touch the lines the
+// guess reads until the guess is made. The log has a budget; past it the
+// band waits.
 // Candidates woken in a neighbour's line are handed over as rows of
 // deleted bits that the neighbour adds before it next decides that line.
 // A band may run passes ahead of the others: a pass after one that deleted
@@ -342,7 +371,7 @@ struct Progress {
 class Band {
  public:
   Band(Shared& s, Progress& progress, std::vector<Band>& bands, int index, int lo, int hi, int guess_lines,
-       std::size_t held_budget)
+       std::size_t log_budget)
       : s_(s),
         progress_(progress),
         bands_(bands),
@@ -354,15 +383,16 @@ class Band {
         last_(s.present.stride()),
         no_marks_(s.present.stride()),
         guessed_(s.present.stride()),
-        replay_(s.present.stride()),
+        first_(s.present.stride()),
         woken_above_(static_cast<std::size_t>(s.present.stride()), 0),
         woken_below_(static_cast<std::size_t>(s.present.stride()), 0),
         boundary_(static_cast<std::size_t>(s.present.stride()), 0),
-        held_budget_(held_budget) {
+        log_budget_(log_budget),
+        // a line logs at most words() entries and the budget is checked
+        // before each line, so the log never grows past this; the first
+        // band decides on no guess and logs nothing
+        log_(index > 0 ? log_budget + static_cast<std::size_t>(s.present.words()) : 0) {
     if (index_ > 0) guess_first_ = std::max(bands_[index_ - 1].lo_ + 1, lo_ - guess_lines);
-    // a line holds at most words() deletions back; the budget is checked
-    // before each line, so the list never grows past this
-    if (index_ > 0) held_.reserve(held_budget_ + static_cast<std::size_t>(s.present.words()));
   }
 
   // Called once every band exists: the line of this band before which it
@@ -382,8 +412,9 @@ class Band {
         if (!progress_.wait_for(progress_.last_decided[index_ - 1], pass - 1, pass)) return;
         guess_marks_above();
         progress_.publish(progress_.guess_made[index_], pass);
-        const int end = decide_on_guess(pass, last_pending);
-        if (end < 0 || !settle_guess(pass, end, deleted, i)) return;
+        long long made = 0;
+        const int end = decide_on_guess(pass, last_pending, made);
+        if (end < 0 || !settle_guess(pass, end, made, deleted, i)) return;
       }
       for (; i <= hi_; ++i)
         if (!step(i, pass, last_pending, deleted)) return;
@@ -476,36 +507,58 @@ class Band {
     guessed_.swap(above_);
   }
 
-  // Decides lines lo_ .. end - 1 of `pass` on the guess, holding their
-  // deletions back; never the last line. Returns end, or -1 when the passes
-  // have ended.
-  int decide_on_guess(int pass, bool& last_pending) {
-    held_.clear();
-    held_lines_.clear();
+  // Decides lines lo_ .. end - 1 of `pass` on the guess, never the last
+  // line. Each line is deleted once the next is decided, as without a
+  // guess, and logged; line lo_ keeps its marks in first_ (the band above
+  // reads it until it has decided its own last line). Deleting lo_ later
+  // changes no decision of this pass: the one later line it touches is
+  // lo_ + 1, already decided, whose candidates it wakes for the next pass.
+  // `made` counts the deletions. Returns end, or -1 when the passes have
+  // ended.
+  int decide_on_guess(int pass, bool& last_pending, long long& made) {
+    log_.clear();
+    log_lines_.clear();
     int i = lo_;
     for (; i < hi_; ++i) {
-      if (i > lo_ && held_.size() >= held_budget_) break;
+      if (i > lo_ && log_.size() >= log_budget_) break;
       if (!before_line(i, pass, last_pending)) return -1;
       up_ = i == lo_ ? &guessed_ : &above_;
       decide_line(i);
-      if (i > lo_) hold(i - 1, above_);
+      if (i == lo_ + 1) {
+        first_.swap(above_);
+      } else if (i > lo_ + 1) {
+        log_lines_.push_back({i - 1, log_.size()});
+        for (int d : above_.words) log_.push(d, above_.going[d]);
+        made += delete_line(i - 1, above_);
+      }
       above_.swap(current_);
     }
     return i;
   }
 
-  // Keeps the deletions of line r back (and clears its marks).
-  void hold(int r, Marks& marks) {
-    held_lines_.push_back({r, held_.size()});
-    for (int d : marks.words) held_.push_back({d, marks.going[d]});
-    marks.clear();
+  // Puts the logged deletions back: their pixels are object and candidates
+  // again. Candidates the deletions woke stay; a candidate too many is only
+  // decided again.
+  void undo_logged() {
+    for (std::size_t k = 0; k < log_lines_.size(); ++k) {
+      const auto [r, from] = log_lines_[k];
+      const std::size_t to = k + 1 < log_lines_.size() ? log_lines_[k + 1].second : log_.size();
+      Word* p = s_.present.row(r);
+      Word* cand = s_.candidates.row(r);
+      for (std::size_t h = from; h < to; ++h) {
+        const int d = log_.word(h);
+        p[d] |= log_.going(h);
+        cand[d] |= log_.going(h);
+        s_.candidates.mark_word(r, d);
+      }
+    }
   }
 
-  // Once the band above has decided its last line: a right guess makes the
-  // held deletions, and line `next` = end is decided next; a wrong one
-  // forgets them, and the band decides its lines again from lo_. False
-  // when the passes have ended.
-  bool settle_guess(int pass, int end, long long& deleted, int& next) {
+  // Once the band above has decided its last line: a right guess deletes
+  // line lo_, keeps the `made` deletions and decides line `next` = end next;
+  // a wrong one undoes them, and the band decides its lines again from lo_.
+  // False when the passes have ended.
+  bool settle_guess(int pass, int end, long long made, long long& deleted, int& next) {
     if (!progress_.wait_for(progress_.last_decided[index_ - 1], pass, pass)) return false;
     boundary_row_ = nullptr;
     const Marks& truth = above().last_;
@@ -514,22 +567,21 @@ class Band {
     // the candidates the band above woke in line lo_ are in already
     std::fill(above().woken_below_.begin(), above().woken_below_.end(), Word{0});
     if (!right) {
+      undo_logged();
       above_.clear();
       current_.clear();
+      first_.clear();
       ++redone_;
       next = lo_;
       return true;
     }
     progress_.publish(progress_.first_decided[index_], pass);
-    for (std::size_t k = 0; k < held_lines_.size(); ++k) {
-      const auto [r, from] = held_lines_[k];
-      const std::size_t to = k + 1 < held_lines_.size() ? held_lines_[k + 1].second : held_.size();
-      for (std::size_t h = from; h < to; ++h) {
-        replay_.going[held_[h].first] = held_[h].second;
-        replay_.note(held_[h].first);
-      }
-      deleted += delete_line(r, replay_);
-      if (r == lo_) progress_.publish(progress_.first_deleted[index_], pass);
+    deleted += made;
+    // with end = lo_ + 1 the marks of lo_ are still in above_, and the next
+    // step deletes the line
+    if (end > lo_ + 1) {
+      deleted += delete_line(lo_, first_);
+      progress_.publish(progress_.first_deleted[index_], pass);
     }
     next = end;
     return true;
@@ -545,13 +597,24 @@ class Band {
   }
 
   // Decides the candidates of line i. While guessing (lines of the band
-  // above) every object pixel is decided and no candidate bit is touched:
-  // a pixel left out of the candidates would not be marked anyway.
+  // above) no candidate bit is touched. The band above leaves those lines
+  // alone until the guess is made, so their candidates stand as the
+  // previous pass left them, but for what the deletion of its last line
+  // (still to come) wakes in the two lines next to this band: there every
+  // object pixel is decided. A pixel left out of the candidates would not
+  // be marked anyway.
   void decide_line(int i) {
     if (guessing_) {
       const Word* p = row(i);
-      for (int d = 1; d <= s_.present.words(); ++d)
-        if (Word w = p[d] & s_.inside[d]) decide_word(i, d, w);
+      if (i >= lo_ - 2) {
+        for (int d = 1; d <= s_.present.words(); ++d)
+          if (Word w = p[d] & s_.inside[d]) decide_word(i, d, w);
+      } else {
+        const Word* cand = s_.candidates.row(i);
+        s_.candidates.for_each_marked_word(i, [&](int d) {
+          if (cand[d]) decide_word(i, d, cand[d]);
+        });
+      }
       return;
     }
     if (!s_.candidates.line_has_any(i)) return;
@@ -740,7 +803,7 @@ class Band {
   std::vector<Band>& bands_;
   int index_, lo_, hi_;
   Marks above_, current_, last_, no_marks_;  // marks of the line above, this line, the band's last line
-  Marks guessed_, replay_;                   // the guessed marks of line lo_ - 1; held deletions of a line
+  Marks guessed_, first_;                    // the guessed marks of line lo_ - 1; line lo_'s, on the guess
   const Marks* up_ = nullptr;                // the marks the current line's window tests read
   long long pending_count_ = 0;              // deletions of the pass whose last line is pending
   std::vector<Word> woken_above_, woken_below_;  // deleted bits next to the neighbours' lines
@@ -749,9 +812,9 @@ class Band {
   bool guessing_ = false;                    // deciding lines of the band above for the guess
   int guess_first_ = 0;                      // the first of those lines
   int guard_line_ = -1;                      // before this line, wait for the guess of the band below
-  std::size_t held_budget_;
-  std::vector<std::pair<int, Word>> held_;                  // held deletions: word, going bits
-  std::vector<std::pair<int, std::size_t>> held_lines_;    // line, first entry in held_
+  std::size_t log_budget_;
+  DeletionLog log_;                                      // deletions made on the guess
+  std::vector<std::pair<int, std::size_t>> log_lines_;   // line, first entry in log_
   int redone_ = 0;                           // passes decided again after a wrong guess
 };
 
@@ -795,7 +858,7 @@ int thin_planes(unsigned char** tab, unsigned char** tab2, int nb_lig, int nb_co
 }
 
 int thinning_detail::thin_planes_guessing(unsigned char** tab, unsigned char** tab2, int nb_lig, int nb_col,
-                                          int threads, int guess_lines, std::size_t held_budget, int* redone) {
+                                          int threads, int guess_lines, std::size_t log_budget, int* redone) {
   skeleton_contract::check_planes("thin_planes", tab, tab2, nb_lig, nb_col);
   set_frame(tab, nb_lig, nb_col);
   if (redone) *redone = 0;
@@ -808,12 +871,12 @@ int thinning_detail::thin_planes_guessing(unsigned char** tab, unsigned char** t
   const std::vector<int> starts = band_starts(shared, std::min(workers, (nb_lig - 2) / 2));
   const int bands = static_cast<int>(starts.size()) - 1;
   Progress progress(bands);
-  // held deletions: 16 bytes each, about 16 MiB over all bands
-  if (held_budget == 0) held_budget = std::max<std::size_t>(1024, (std::size_t{16} << 20) / 16 / bands);
+  // logged deletions: 16 bytes each, about 16 MiB over all bands
+  if (log_budget == 0) log_budget = std::max<std::size_t>(1024, (std::size_t{16} << 20) / 16 / bands);
   std::vector<Band> band_list;
   band_list.reserve(static_cast<std::size_t>(bands));
   for (int b = 0; b < bands; ++b)
-    band_list.emplace_back(shared, progress, band_list, b, starts[b], starts[b + 1] - 1, guess_lines, held_budget);
+    band_list.emplace_back(shared, progress, band_list, b, starts[b], starts[b + 1] - 1, guess_lines, log_budget);
   for (Band& band : band_list) band.link();
   parallel::on_threads(bands, [&](int b) { band_list[b].run(); });
   parallel::by_lines(nb_lig, workers, [&](int first, int last) { shared.write_back(first, last); });

@@ -276,8 +276,8 @@ TEST(Differential, EveryThreadCountGivesTheReferenceBytes) {
 
 // A band starts a pass on a guess of the marks above it. Guessing from no
 // line at all is often wrong, so every band must then decide its pass
-// again; a tiny budget of held-back deletions makes bands stop guessing
-// early: the bytes and passes stay those of one thread, and the wrong
+// again, undoing the deletions it made on the guess; a tiny budget of such
+// deletions makes bands stop guessing early: the bytes and passes stay those of one thread, and the wrong
 // guesses really happen.
 TEST(Differential, WrongGuessesGiveTheSameBytes) {
   const unsigned first = env_or("SOLVIK_DIFF_SEED", 20240601u);
@@ -294,12 +294,12 @@ TEST(Differential, WrongGuessesGiveTheSameBytes) {
     const int passes = thin_planes(t1.get(), g1.get(), sc.lines, sc.columns, 1);
     struct Guess {
       int lines;
-      std::size_t budget;  // deletions a band may hold back (0: the usual)
+      std::size_t budget;  // deletions a band may make on a guess (0: the usual)
     };
     for (int threads : {2, 3, 8})
       for (const Guess guess : {Guess{0, 0}, Guess{1, 0}, Guess{16, 1}, Guess{0, 3}}) {
         SCOPED_TRACE(describe(seed, sc) + ", " + std::to_string(threads) + " threads, guessing from " +
-                     std::to_string(guess.lines) + " lines, holding back " + std::to_string(guess.budget));
+                     std::to_string(guess.lines) + " lines, at most " + std::to_string(guess.budget) + " deletions on a guess");
         Plane tab_n = tab, grey_n = grey;
         RowPointers gn(grey_n), tn(tab_n);
         int again = 0;
