@@ -831,18 +831,15 @@ std::vector<int> band_starts(const Shared& s, int bands) {
     weight[i] = n;
     total += n;
   }
-  // Every band but the first decides most of its lines on a guess and
-  // makes their deletions afterwards, about a tenth more work for the same
-  // lines: the first band counts as 11 tenths of a band, the others as 10.
-  constexpr long long kFirst = 11, kOther = 10;
-  const long long shares = kFirst + kOther * (bands - 1);
+  // Deciding on a guess costs a band hardly more than deciding on the true
+  // marks (the guess reads a few lines' candidates; the deletions are made
+  // as usual), so every band counts alike.
   std::vector<int> starts = {first};
   long long sum = 0;
   for (int i = first; i <= last && static_cast<int>(starts.size()) < bands; ++i) {
     sum += weight[i];
     const int next = i + 1;
-    const long long before = kFirst + kOther * (static_cast<long long>(starts.size()) - 1);
-    if (sum * shares >= total * before && next - starts.back() >= 2 &&
+    if (sum * bands >= total * static_cast<long long>(starts.size()) && next - starts.back() >= 2 &&
         last + 1 - next >= 2)
       starts.push_back(next);
   }
