@@ -39,9 +39,11 @@ inline int count(Word w) {
 // A zero-filled array of words. On Linux large arrays come straight from
 // the kernel (already zero, no fill) in huge pages where it can, because a
 // fault per 4 KiB page costs more than the thinning of a sparse plane.
+// Without `zeroed`, a small array is left as it comes, so that the memory
+// of an array written only in part is not all touched.
 class Words {
  public:
-  explicit Words(std::size_t n) : n_(n) {
+  explicit Words(std::size_t n, bool zeroed = true) : n_(n) {
     if (n_ == 0) return;
 #if defined(__linux__)
     constexpr std::size_t kHuge = std::size_t{1} << 21;
@@ -54,7 +56,7 @@ class Words {
       return;
     }
 #endif
-    data_ = new Word[n_]();
+    data_ = zeroed ? new Word[n_]() : new Word[n_];
   }
   ~Words() {
 #if defined(__linux__)

@@ -197,7 +197,7 @@ struct Marks {
 // twice as long.
 class DeletionLog {
  public:
-  explicit DeletionLog(std::size_t capacity) : capacity_(capacity), store_(2 * capacity) {}
+  explicit DeletionLog(std::size_t capacity) : capacity_(capacity), store_(2 * capacity, false) {}
   std::size_t size() const { return n_; }
   void clear() { n_ = 0; }
   void push(int d, Word going) {
