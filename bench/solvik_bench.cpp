@@ -12,7 +12,8 @@
 //      once, with the ratio and whether both give the same bytes;
 //   2. generated 8192 x 8192 images of the same kinds, the kernels alone;
 //   3. thinning 8192 x 8192 blobs and strokes with 1, 2 (and, where there
-//      are more cores, 4 and 8) threads: the speed-up over one thread;
+//      are more cores, 4 and 8) threads: the speed-up over one thread, and
+//      how fast each core runs the same loop alone, before and after;
 //   4. the peak memory of one processing of an image held in memory, in a
 //      child process so that nothing else of the benchmark counts;
 //   5. whole runs of the program on 8192 x 8192 blobs in each format (raster,
@@ -30,6 +31,8 @@
 // Finally the targets are checked.
 //
 // Child mode (used by section 3): solvik_bench --child-peak KIND SIZE
+#include <pthread.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,6 +48,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -173,6 +177,30 @@ std::string load_average() {
   std::string a, b, c;
   f >> a >> b >> c;
   return a + " " + b + " " + c;
+}
+
+// The same fixed loop on each core alone (up to 8), in ms: "28 / 27". On a
+// virtual machine the host may give one core less time than another for a
+// while, and a thread there holds up the threads that wait for it.
+std::string core_speeds() {
+  const int cores = std::min(8, static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN)));
+  std::string out;
+  for (int c = 0; c < cores; ++c) {
+    double ms = 0;
+    std::thread t([&] {
+      cpu_set_t set;
+      CPU_ZERO(&set);
+      CPU_SET(c, &set);
+      if (pthread_setaffinity_np(pthread_self(), sizeof set, &set) != 0) return;
+      const double w0 = now_wall();
+      volatile std::uint64_t x = 0;
+      for (std::uint64_t i = 0; i < 50'000'000; ++i) x = x + i;
+      ms = 1000 * (now_wall() - w0);
+    });
+    t.join();
+    out += (c ? " / " : "") + (ms > 0 ? fixed(ms, 0) : std::string("?"));
+  }
+  return out;
 }
 
 // --- child mode: one processing of a generated image -------------------------
@@ -423,6 +451,7 @@ void thread_speedups(int size, int runs, Targets& targets) {
   for (int n : {4, 8})
     if (n <= cores) counts.push_back(n);
   std::printf("\n## Thinning on several threads, %d x %d (threshold, then thin_planes alone)\n\n", size, size);
+  const std::string cores_before = core_speeds();
   std::printf("| image | threads | median ms | best ms | speed-up (medians) | speed-up (bests) |\n");
   std::printf("|---|---:|---:|---:|---:|---:|\n");
   Planes p(size, size);
@@ -450,6 +479,8 @@ void thread_speedups(int size, int runs, Targets& targets) {
     }
     std::fflush(stdout);
   }
+  std::printf("\nThe same loop alone on each core, ms (before / after the table): %s; %s\n", cores_before.c_str(),
+              core_speeds().c_str());
 }
 
 // 4. The peak memory of one processing held in memory, in child processes.
