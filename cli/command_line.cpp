@@ -1,6 +1,7 @@
 // The command line: see command_line.h.
 #include "cli/command_line.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -67,6 +68,13 @@ int run_batch(const Options& o, Messages& messages) {
   for (BatchJob& b : jobs) b.job.protected_files = &o.inputs;
   unsigned workers = o.jobs == 0 ? std::max(1u, std::thread::hardware_concurrency()) : static_cast<unsigned>(o.jobs);
   workers = std::min<unsigned>(workers, static_cast<unsigned>(jobs.size()));
+  // Images processed side by side share the cores: each one's thinning
+  // takes its part of them, unless --threads or SOLVIK_THREADS gave a count
+  // (every image taking every core only made them wait for each other).
+  if (workers > 1 && o.threads == 0 && !std::getenv("SOLVIK_THREADS")) {
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    setenv("SOLVIK_THREADS", std::to_string(std::max(1u, cores / workers)).c_str(), 1);
+  }
   std::atomic<std::size_t> next{0};
   std::atomic<std::size_t> done{0};
   const bool count_shown = jobs.size() > 1 && (o.progress || messages.progress_for(0));

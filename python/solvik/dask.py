@@ -22,6 +22,10 @@ stops the others.
 On a cluster the workers run the program and read and write the files, so
 the paths and `out_folder` must mean the same on every worker (a shared file
 system), and `program` is looked up on each worker.
+
+Runs side by side on one machine share its cores: each run's thinning gets
+`--threads` cores / runs at once (at least 1), unless `options` hold
+`--threads` or SOLVIK_THREADS is set where the program runs.
 """
 
 import collections
@@ -117,6 +121,48 @@ def thin_file(path, out_folder, window=(128, 255), *, frame="keep", values=(1, 2
     return FileResult(path, None, f"{message} (exit status {run.returncode})")
 
 
+def _threads_given(options):
+    return bool(os.environ.get("SOLVIK_THREADS")) or any(
+        str(o) == "--threads" or str(o).startswith("--threads=") for o in options)
+
+
+def _host(address):
+    """The machine of a worker address: "tcp://10.0.0.5:40123" -> "10.0.0.5"."""
+    rest = address.split("://", 1)[-1]
+    return rest.rsplit(":", 1)[0] if ":" in rest else rest
+
+
+def _core_shares(workers):
+    """{machine: threads for one run} from {worker address: (runs it takes
+    at once, cores of its machine)}: the runs side by side on a machine share
+    its cores, at least one thread each."""
+    runs, cores = {}, {}
+    for address, (at_once, machine_cores) in workers.items():
+        host = _host(address)
+        runs[host] = runs.get(host, 0) + max(1, int(at_once))
+        cores[host] = max(1, int(machine_cores or 1))
+    return {host: max(1, cores[host] // runs[host]) for host in runs}
+
+
+def _cluster_shares(client):
+    try:
+        at_once, cores = client.nthreads(), client.run(os.cpu_count)
+        return _core_shares({a: (n, cores.get(a)) for a, n in at_once.items()})
+    except Exception:  # a cluster that cannot say: every run takes its machine's cores
+        return None
+
+
+def _thin_with_share(path, out_folder, shares=None, options=(), **settings):
+    """thin_file on a worker, with its machine's share of the cores."""
+    if shares and not _threads_given(options):
+        from distributed import get_worker
+
+        share = shares.get(_host(get_worker().address))
+        if share:
+            options = (*options, "--threads", str(share))
+    return thin_file(path, out_folder, options=options, **settings)
+
+
 def _current_client():
     try:
         from distributed import get_client
@@ -164,7 +210,8 @@ def thin_files(paths, out_folder, window=(128, 255), *, frame="keep", values=(1,
 
     client = client or _current_client()
     if client is not None:
-        futures = client.map(thin_file, [paths[k] for k in todo], out_folder=out_folder, pure=False, **settings)
+        futures = client.map(_thin_with_share, [paths[k] for k in todo], out_folder=out_folder,
+                             shares=_cluster_shares(client), pure=False, **settings)
         for k, future in zip(todo, futures):
             try:
                 results[k] = future.result()
@@ -173,6 +220,10 @@ def thin_files(paths, out_folder, window=(128, 255), *, frame="keep", values=(1,
     elif todo:
         import dask.bag
 
+        # the pool runs one file per core at once
+        if not _threads_given(options):
+            cores = os.cpu_count() or 1
+            settings["options"] = (*settings["options"], "--threads", str(max(1, cores // min(len(todo), cores))))
         bag = dask.bag.from_sequence([paths[k] for k in todo], npartitions=len(todo))
         done = bag.map(thin_file, out_folder=out_folder, **settings).compute(scheduler="threads")
         for k, result in zip(todo, done):

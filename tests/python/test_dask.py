@@ -83,3 +83,36 @@ def test_settings_and_the_program_are_checked_before_any_run(tmp_path):
         solvik.dask.thin_files(["a.raw"], str(tmp_path), frame="wrap")
     missing = solvik.dask.thin_file("a.raw", str(tmp_path), program=str(tmp_path / "nowhere"))
     assert missing.output is None and "not found" in missing.error
+
+
+@pytest.mark.parametrize("workers, shares", [
+    ({"tcp://10.0.0.5:1": (1, 8), "tcp://10.0.0.5:2": (1, 8)}, {"10.0.0.5": 4}),  # two processes, one machine
+    ({"tcp://a:1": (4, 2)}, {"a": 1}),                                             # more runs than cores
+    ({"tcp://a:1": (2, 16), "tcp://b:1": (1, 4)}, {"a": 8, "b": 4}),               # machines apart
+    ({"tcp://[::1]:8786": (3, 8)}, {"[::1]": 2}),
+    ({"inproc://host/7/1": (1, None)}, {"host/7/1": 1}),                           # cores unknown
+])
+def test_runs_side_by_side_share_their_machines_cores(workers, shares):
+    assert solvik.dask._core_shares(workers) == shares
+
+
+def test_the_local_pool_gives_each_run_its_share_unless_a_count_is_given(tmp_path, monkeypatch):
+    pytest.importorskip("dask.bag")
+    seen = []
+
+    def fake(path, out_folder, options=(), **settings):
+        seen.append(tuple(options))
+        return solvik.dask.FileResult(path, None, "not run")
+
+    monkeypatch.setattr(solvik.dask, "thin_file", fake)
+    monkeypatch.setattr(os, "cpu_count", lambda: 8)
+    monkeypatch.delenv("SOLVIK_THREADS", raising=False)
+    paths = [f"p{k}.raw" for k in range(4)]
+    for options, env, want in [((), None, ("--threads", "2")),
+                               (("--threads", "3"), None, ()),
+                               ((), "5", ())]:
+        if env:
+            monkeypatch.setenv("SOLVIK_THREADS", env)
+        seen.clear()
+        solvik.dask.thin_files(paths, str(tmp_path), options=options)
+        assert seen == [tuple(options) + want] * 4, (options, env)
