@@ -174,8 +174,9 @@ void finish_bits_on_two_threads(bitplane::Plane& skel, const std::vector<Word>& 
     const int until = std::min(line + kBatch - 1, nb_lig - 2);
     for (; seen < until; seen = cleaned.load(std::memory_order_acquire)) cleaned.wait(seen, std::memory_order_acquire);
   };
+  // part 0 cleans, part 1 follows it (a part waits only for a lower one)
   parallel::on_threads(2, [&](int k) {
-    if (k == 1) {
+    if (k == 0) {
       for (int i = 1; i <= nb_lig - 2; ++i) {
         remove_line(skel, i, inside, clean_pair);
         cleaned.store(i, std::memory_order_release);

@@ -325,6 +325,11 @@ struct Progress {
   }
   // A band's deletions in `pass`; the passes end at the first one that all
   // bands report empty.
+  // Ends the passes at once: every band returns at its next wait.
+  void stop() {
+    last_pass.store(-1, std::memory_order_release);
+    bump();
+  }
   void report(int pass, long long n, int bands) {
     {
       std::lock_guard<std::mutex> lock(mutex);
@@ -860,12 +865,15 @@ int thinning_detail::thin_planes_guessing(unsigned char** tab, unsigned char** t
   set_frame(tab, nb_lig, nb_col);
   if (redone) *redone = 0;
   if (nb_lig < 3 || nb_col < 3) return 1;  // no interior: one pass deleting nothing
-  threads = threads > 0 ? threads : solvik_threads();
+  threads = threads > 0 ? threads : default_threads();
   Shared shared(tab, tab2, nb_lig, nb_col);
   // small planes are not worth a thread
   const int workers = parallel::workers_for(threads, nb_lig, nb_col);
   parallel::by_lines(nb_lig, workers, [&](int first, int last) { shared.load(first, last); });
-  const std::vector<int> starts = band_starts(shared, std::min(workers, (nb_lig - 2) / 2));
+  // bands wait for their neighbours both ways, so they are cut to the
+  // threads the system actually starts
+  parallel::Team team(std::min(workers, (nb_lig - 2) / 2));
+  const std::vector<int> starts = band_starts(shared, team.size());
   const int bands = static_cast<int>(starts.size()) - 1;
   Progress progress(bands);
   // logged deletions: 16 bytes each, about 16 MiB over all bands
@@ -875,7 +883,15 @@ int thinning_detail::thin_planes_guessing(unsigned char** tab, unsigned char** t
   for (int b = 0; b < bands; ++b)
     band_list.emplace_back(shared, progress, band_list, b, starts[b], starts[b + 1] - 1, guess_lines, log_budget);
   for (Band& band : band_list) band.link();
-  parallel::on_threads(bands, [&](int b) { band_list[b].run(); });
+  team.run([&](int b) {
+    if (b >= bands) return;
+    try {
+      band_list[b].run();
+    } catch (...) {
+      progress.stop();  // the other bands stop waiting for this one
+      throw;
+    }
+  });
   parallel::by_lines(nb_lig, workers, [&](int first, int last) { shared.write_back(first, last); });
   if (redone)
     for (const Band& band : band_list) *redone += band.redone();
