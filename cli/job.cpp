@@ -255,11 +255,17 @@ class FileSink : public pipeline::Sink {
  public:
   FileSink(const ImageJob& job, const Options& o, const Carried& c, ImageProgress& progress)
       : job_(job), o_(o), c_(c), progress_(progress) {}
-  void write(const unsigned char* const* rows, int, int, const pipeline::Outcome& outcome) override {
+  void write(const pipeline::Picture& picture, const pipeline::Outcome& outcome) override {
+    // the writers take whole rows
+    const int lines = picture.lines, columns = picture.columns;
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(lines) * static_cast<std::size_t>(columns));
+    std::vector<unsigned char*> rows(static_cast<std::size_t>(lines));
+    for (int i = 0; i < lines; ++i) rows[static_cast<std::size_t>(i)] = bytes.data() + static_cast<std::size_t>(i) * columns;
+    picture.read(0, lines, rows.data());
     std::string why;
     if (outcome.graph && !write_graph_files(job_, o_, *outcome.graph, c_, &why)) throw Failure(why);
     progress_.at(0.85, "writing");
-    if (!write_results(job_.output, rows, c_, progress_, &why))
+    if (!write_results(job_.output, rows.data(), c_, progress_, &why))
       throw Failure("the result " + job_.output + " could not be written: " + why);
   }
 

@@ -80,8 +80,10 @@ class ArraySource : public ImageSource {
 class ArraySink : public Sink {
  public:
   ArraySink(unsigned char* data, std::ptrdiff_t line_bytes) : data_(data), line_bytes_(line_bytes) {}
-  void write(const unsigned char* const* rows, int lines, int columns, const Outcome&) override {
-    for (int i = 0; i < lines; ++i) std::memcpy(data_ + i * line_bytes_, rows[i], static_cast<std::size_t>(columns));
+  void write(const Picture& picture, const Outcome&) override {
+    std::vector<unsigned char*> rows(static_cast<std::size_t>(picture.lines));
+    for (int i = 0; i < picture.lines; ++i) rows[static_cast<std::size_t>(i)] = data_ + i * line_bytes_;
+    picture.read(0, picture.lines, rows.data());
   }
 
  private:

@@ -2,12 +2,17 @@
 #include "pipeline/pipeline.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
 #include <cmath>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "platform/failure.h"
+#include "skeleton/bits.h"
 
 namespace pipeline {
 
@@ -62,10 +67,10 @@ Range finite_range(ImageSource& source, const std::atomic<bool>* cancel) {
   return r;
 }
 
-// Marks each line into the object plane and counts what the window holds.
-template <typename Inside>
-void mark_lines(ImageSource& source, const Request& request, unsigned char** object, ValueCounts& counts,
-                Inside inside) {
+// Marks each line of the source through `put(line, values, inside)` and
+// counts what the window holds.
+template <typename Inside, typename Put>
+void mark_lines(ImageSource& source, const Request& request, ValueCounts& counts, Inside inside, Put put) {
   const int columns = source.columns;
   double lo = std::numeric_limits<double>::infinity(), hi = -lo;
   long long valid = 0, finite = 0, selected = 0;
@@ -74,12 +79,8 @@ void mark_lines(ImageSource& source, const Request& request, unsigned char** obj
              if (request.progress) request.progress(Stage::reading, f);
            },
            [&](int line, const double* v) {
-             unsigned char* row = object[line];
-             long long s = 0;
+             selected += put(line, v, inside);
              for (int j = 0; j < columns; ++j) {
-               const unsigned char in = inside(v[j]) ? 1 : 0;
-               row[j] = in;
-               s += in;
                if (std::isnan(v[j])) continue;
                ++valid;
                if (!std::isfinite(v[j])) continue;
@@ -87,7 +88,6 @@ void mark_lines(ImageSource& source, const Request& request, unsigned char** obj
                lo = std::min(lo, v[j]);
                hi = std::max(hi, v[j]);
              }
-             selected += s;
            });
   counts.pixels = static_cast<long long>(source.lines) * columns;
   counts.valid = valid;
@@ -95,6 +95,160 @@ void mark_lines(ImageSource& source, const Request& request, unsigned char** obj
   counts.selected = selected;
   counts.min = finite ? lo : 0;
   counts.max = finite ? hi : 0;
+}
+
+// Calls mark_lines with the request's window test.
+template <typename Put>
+void mark(ImageSource& source, const Request& request, const Window& window, ValueCounts& counts, Put put) {
+  if (window.kind == WindowKind::nonzero) {
+    mark_lines(source, request, counts, [](double v) { return v != 0 && !std::isnan(v); }, put);
+  } else {
+    const double lo = window.lo, hi = window.hi;
+    mark_lines(source, request, counts, [lo, hi](double v) { return v >= lo && v <= hi; }, put);  // false for NaN
+  }
+}
+
+// Eight result bytes for each byte of skeleton bits.
+struct ByteSpread {
+  std::uint64_t of[256];
+  ByteSpread(unsigned char skeleton, unsigned char background) {
+    for (unsigned m = 0; m < 256; ++m) {
+      std::uint64_t v = 0;
+      for (int k = 0; k < 8; ++k) v |= std::uint64_t{(m >> k) & 1u ? skeleton : background} << (8 * k);
+      of[m] = v;
+    }
+  }
+};
+
+// The finished skeleton held as bits, with `border` lines and columns of
+// padding on every side.
+class BitPicture : public Picture {
+ public:
+  BitPicture(const bitplane::Plane& bits, int border, int lines_, int columns_, const Request& r)
+      : bits_(bits), border_(border), spread_(r.skeleton_value, r.background_value) {
+    lines = lines_;
+    columns = columns_;
+  }
+  void read(int first, int count, unsigned char* const* out) const override {
+    for (int k = 0; k < count; ++k) {
+      const bitplane::Word* row = bits_.row(first + k + border_);
+      unsigned char* line = out[k];
+      for (int j = 0; j < columns; j += 64) {
+        // the 64 columns from j, wherever the border puts them in the row
+        const int at = j + border_, d = 1 + (at >> 6), b = at & 63;
+        const bitplane::Word w = b ? (row[d] >> b | row[d + 1] << (64 - b)) : row[d];
+        const int n = std::min(64, columns - j);
+        int q = 0;
+        for (; q + 8 <= n; q += 8) {
+          const std::uint64_t v = spread_.of[(w >> q) & 0xFFu];
+          std::memcpy(line + j + q, &v, 8);
+        }
+        for (; q < n; ++q) line[j + q] = static_cast<unsigned char>(spread_.of[(w >> q) & 1u] & 0xFFu);
+      }
+    }
+  }
+
+ private:
+  const bitplane::Plane& bits_;
+  int border_;
+  ByteSpread spread_;
+};
+
+// A picture already in bytes.
+class RowsPicture : public Picture {
+ public:
+  RowsPicture(const unsigned char* const* rows, int lines_, int columns_) : rows_(rows) {
+    lines = lines_;
+    columns = columns_;
+  }
+  void read(int first, int count, unsigned char* const* out) const override {
+    for (int k = 0; k < count; ++k) std::memcpy(out[k], rows_[first + k], static_cast<std::size_t>(columns));
+  }
+
+ private:
+  const unsigned char* const* rows_;
+};
+
+// The dialogue's skeleton on a bit plane, one border cell on every side
+// when the frame is padded.
+void bit_road(ImageSource& source, const Request& request, Outcome& outcome, Sink& sink) {
+  const int lines = source.lines, columns = source.columns;
+  const int border = request.frame == FrameMode::pad ? 1 : 0;
+  if (lines > INT_MAX - 2 * border || columns > INT_MAX - 2 * border)
+    throw std::invalid_argument("the picture is too large to pad");
+  const int L = lines + 2 * border, C = columns + 2 * border;
+  bitplane::Plane bits(L, C);
+  mark(source, request, outcome.window, outcome.values, [&](int line, const double* v, auto inside) {
+    bitplane::Word* row = bits.row(line + border);
+    long long n = 0;
+    for (int j = 0; j < columns; ++j)
+      if (inside(v[j])) {
+        const int at = j + border;
+        row[1 + (at >> 6)] |= bitplane::Word{1} << (at & 63);
+        ++n;
+      }
+    return n;
+  });
+  source.done_reading();
+  check(request.cancel);
+
+  if (request.progress) request.progress(Stage::thinning, 0);
+  outcome.passes = thin_bits(bits, L, C, request.threads);
+  check(request.cancel);
+  finish_bit_plane(bits, L, C, request.threads);
+  check(request.cancel);
+
+  if (request.prune > 0 || request.graph) {
+    // pruning and the graph read the skeleton as bytes, 1 on its pixels
+    Request ones = request;
+    ones.skeleton_value = 1;
+    ones.background_value = 255;
+    const BitPicture finished(bits, border, lines, columns, ones);
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(lines) * static_cast<std::size_t>(columns));
+    std::vector<unsigned char*> rows(static_cast<std::size_t>(lines));
+    for (int i = 0; i < lines; ++i) rows[static_cast<std::size_t>(i)] = bytes.data() + static_cast<std::size_t>(i) * columns;
+    finished.read(0, lines, rows.data());
+    if (request.prune > 0) outcome.pruned = prune_skeleton(rows.data(), lines, columns, request.prune, 1, 255);
+    if (request.graph) outcome.graph = build_graph(rows.data(), lines, columns, 1);
+    if (request.skeleton_value != 1 || request.background_value != 255)
+      for (unsigned char& b : bytes) b = b == 1 ? request.skeleton_value : request.background_value;
+    if (request.progress) request.progress(Stage::thinning, 1);
+    check(request.cancel);
+    sink.write(RowsPicture(rows.data(), lines, columns), outcome);
+    return;
+  }
+  if (request.progress) request.progress(Stage::thinning, 1);
+  sink.write(BitPicture(bits, border, lines, columns, request), outcome);
+}
+
+// The sound skeleton on the planes that make it.
+void plane_road(ImageSource& source, const Request& request, Outcome& outcome, Sink& sink) {
+  const int lines = source.lines, columns = source.columns;
+  SkeletonPlanes planes(lines, columns, request.frame, request.skeleton);
+  unsigned char** object = planes.object();
+  mark(source, request, outcome.window, outcome.values, [&](int line, const double* v, auto inside) {
+    unsigned char* row = object[line];
+    long long n = 0;
+    for (int j = 0; j < columns; ++j) {
+      const unsigned char in = inside(v[j]) ? 1 : 0;
+      row[j] = in;
+      n += in;
+    }
+    return n;
+  });
+  source.done_reading();
+  check(request.cancel);
+
+  if (request.progress) request.progress(Stage::thinning, 0);
+  outcome.passes = planes.run(request.threads);
+  check(request.cancel);
+  // pruning and the graph work on the finished skeleton, 1 on its pixels
+  if (request.prune > 0) outcome.pruned = prune_skeleton(planes.object(), lines, columns, request.prune, 1, 255);
+  if (request.graph) outcome.graph = build_graph(planes.result(), lines, columns, 1);
+  planes.set_values(request.skeleton_value, request.background_value);
+  if (request.progress) request.progress(Stage::thinning, 1);
+  check(request.cancel);
+  sink.write(RowsPicture(planes.result(), lines, columns), outcome);
 }
 
 }  // namespace
@@ -169,28 +323,10 @@ Outcome run(ImageSource& source, const Request& request, Sink& sink) {
     outcome.threshold = threshold;
   }
 
-  const int lines = source.lines, columns = source.columns;
-  SkeletonPlanes planes(lines, columns, request.frame, request.skeleton);
-  if (outcome.window.kind == WindowKind::nonzero) {
-    mark_lines(source, request, planes.object(), outcome.values, [](double v) { return v != 0 && !std::isnan(v); });
-  } else {
-    const double lo = outcome.window.lo, hi = outcome.window.hi;
-    mark_lines(source, request, planes.object(), outcome.values,
-               [lo, hi](double v) { return v >= lo && v <= hi; });  // false for NaN
-  }
-  source.done_reading();
-  check(request.cancel);
-
-  if (request.progress) request.progress(Stage::thinning, 0);
-  outcome.passes = planes.run(request.threads);
-  check(request.cancel);
-  // pruning and the graph work on the finished skeleton, 1 on its pixels
-  if (request.prune > 0) outcome.pruned = prune_skeleton(planes.object(), lines, columns, request.prune, 1, 255);
-  if (request.graph) outcome.graph = build_graph(planes.result(), lines, columns, 1);
-  planes.set_values(request.skeleton_value, request.background_value);
-  if (request.progress) request.progress(Stage::thinning, 1);
-  check(request.cancel);
-  sink.write(planes.result(), lines, columns, outcome);
+  if (request.skeleton == SkeletonKind::dialogue)
+    bit_road(source, request, outcome, sink);
+  else
+    plane_road(source, request, outcome, sink);
   return outcome;
 }
 

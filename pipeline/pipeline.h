@@ -17,7 +17,10 @@
 //  1. The picture is read line by line and each line marked straight into
 //     the object plane, so a run holds the planes of the thinning and a
 //     block of lines whatever the input's type. Values that are NaN (and so
-//     nodata) are never objects.
+//     nodata) are never objects. The dialogue's skeleton is thinned and
+//     finished on a bit plane (an eighth of a byte per pixel, and as much
+//     again while thinning); pruning and the graph need one byte per pixel
+//     while they work.
 //  2. Otsu's window (dark, bright) reads the picture twice more before
 //     that: its range, then its histogram. Only finite values count; values
 //     that are not finite (±inf) are left out and counted in the outcome.
@@ -79,14 +82,24 @@ struct Outcome {
   std::optional<SkeletonGraph> graph;
 };
 
-// Receives the finished picture once: `lines` rows of `columns` bytes,
-// the request's skeleton and background values. The outcome is complete
-// (graph included), so a sink may write the graph's files first. A sink
-// fails by throwing.
+// The finished picture, handed out a block of lines at a time: the
+// request's skeleton value on the skeleton, its background value elsewhere.
+class Picture {
+ public:
+  virtual ~Picture() = default;
+  int lines = 0, columns = 0;
+  // Lines [first, first + count) into out[0] .. out[count - 1], `columns`
+  // bytes each.
+  virtual void read(int first, int count, unsigned char* const* out) const = 0;
+};
+
+// Receives the finished picture once. The outcome is complete (graph
+// included), so a sink may write the graph's files first. A sink fails by
+// throwing.
 class Sink {
  public:
   virtual ~Sink() = default;
-  virtual void write(const unsigned char* const* rows, int lines, int columns, const Outcome& outcome) = 0;
+  virtual void write(const Picture& picture, const Outcome& outcome) = 0;
 };
 
 Outcome run(ImageSource& source, const Request& request, Sink& sink);

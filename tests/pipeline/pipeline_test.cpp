@@ -39,9 +39,10 @@ ArraySource source_of(const std::vector<T>& v, int lines, int columns, Element e
 
 struct Kept : pipeline::Sink {
   Plane plane;
-  void write(const unsigned char* const* rows, int lines, int columns, const pipeline::Outcome&) override {
-    plane.assign(static_cast<std::size_t>(lines), {});
-    for (int i = 0; i < lines; ++i) plane[static_cast<std::size_t>(i)].assign(rows[i], rows[i] + columns);
+  void write(const pipeline::Picture& p, const pipeline::Outcome&) override {
+    plane.assign(static_cast<std::size_t>(p.lines), std::vector<unsigned char>(static_cast<std::size_t>(p.columns)));
+    RowPointers rows(plane);
+    p.read(0, p.lines, rows.get());
   }
 };
 
@@ -126,6 +127,36 @@ TEST(Run, DialogueSkeletonIsTheKernelsBytesForEveryTypeAndThreadCount) {
       EXPECT_EQ(a.plane, tab) << lines << "x" << columns << " on " << threads << " threads";
       EXPECT_EQ(b.plane, tab);
       EXPECT_EQ(c.plane, tab);
+    }
+  }
+}
+
+// The padded frame on the bit road is the padded planes' result.
+TEST(Run, PaddedFrameIsThePaddedPlanesResult) {
+  std::mt19937 rng(5);
+  for (int round = 0; round < 20; ++round) {
+    const int lines = 1 + static_cast<int>(rng() % 140), columns = 1 + static_cast<int>(rng() % 140);
+    std::vector<unsigned char> grey(static_cast<std::size_t>(lines * columns));
+    for (auto& g : grey) g = (rng() % 4) ? 255 : 0;
+    SkeletonPlanes planes(lines, columns, FrameMode::pad);
+    for (int i = 0; i < lines; ++i)
+      for (int j = 0; j < columns; ++j) planes.object()[i][j] = grey[static_cast<std::size_t>(i * columns + j)] ? 1 : 0;
+    planes.run(1);
+    planes.set_values(7, 9);
+    Plane expected(lines);
+    for (int i = 0; i < lines; ++i) expected[i].assign(planes.result()[i], planes.result()[i] + columns);
+    pipeline::Request r;
+    r.skeleton = SkeletonKind::dialogue;
+    r.frame = FrameMode::pad;
+    r.window = {pipeline::WindowKind::nonzero, 0, 0};
+    r.skeleton_value = 7;
+    r.background_value = 9;
+    for (int threads : {1, 3}) {
+      r.threads = threads;
+      ArraySource s = source_of(grey, lines, columns, Element::u8);
+      Kept k;
+      pipeline::run(s, r, k);
+      EXPECT_EQ(k.plane, expected) << lines << " x " << columns;
     }
   }
 }
