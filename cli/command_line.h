@@ -17,9 +17,11 @@
 int run_command_line(int argc, char** argv);
 
 // FOLDER/<input stem>_reg.<ext> for each input (ext: -f, else the input's
-// own), with the graph's files named like each result. Two inputs whose
-// results would share a name: the later one gets `clash` set to the earlier
-// input.
+// own), with the graph's files named like each result and what they hold:
+// <stem>_reg.branches.<ext>, <stem>_reg.nodes.<ext>, <stem>_reg.summary.csv
+// (the extension of the FILE given). Two inputs whose results would share a
+// name: the later one gets `clash` set to the earlier input (the run's plan
+// refuses such a batch before any work).
 struct BatchJob {
   ImageJob job;
   std::string clash;
