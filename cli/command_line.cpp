@@ -131,6 +131,17 @@ std::vector<BatchJob> batch_jobs(const Options& o) {
   return jobs;
 }
 
+std::vector<BatchJob> run_jobs(const Options& o) {
+  if (o.many) return batch_jobs(o);
+  BatchJob one;
+  one.job.input = o.inputs.empty() ? "" : o.inputs[0];
+  one.job.output = o.output;
+  one.job.vector_file = o.vector_file;
+  one.job.nodes_file = o.nodes_file;
+  one.job.summary_file = o.summary_file;
+  return {one};
+}
+
 int run_command_line(int argc, char** argv) {
   Options o;
   Action action = Action::run;
@@ -158,18 +169,7 @@ int run_command_line(int argc, char** argv) {
 
   // every file of the run is planned before any is written: two outputs
   // that are one file, or an output that an input reads, stop the run here
-  std::vector<BatchJob> jobs;
-  if (o.many) {
-    jobs = batch_jobs(o);
-  } else {
-    BatchJob one;
-    one.job.input = o.inputs[0];
-    one.job.output = o.output;
-    one.job.vector_file = o.vector_file;
-    one.job.nodes_file = o.nodes_file;
-    one.job.summary_file = o.summary_file;
-    jobs.push_back(one);
-  }
+  std::vector<BatchJob> jobs = run_jobs(o);
   std::vector<ImageJob> planned;
   for (const BatchJob& b : jobs) planned.push_back(b.job);
   if (!check_output_plan(planned, &why)) return usage_error(why);

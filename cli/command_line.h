@@ -2,6 +2,7 @@
 //
 //   run_command_line   the program's whole run when it has arguments
 //   batch_jobs         the jobs of the many-images form
+//   run_jobs           the jobs of a run, either form
 //
 // Failures go to standard error, one line each, naming the file and the
 // reason; the status is 0 when every result was written, 1 when an image
@@ -27,3 +28,8 @@ struct BatchJob {
   std::string clash;
 };
 std::vector<BatchJob> batch_jobs(const Options& options);
+
+// The jobs of a run in either form: the one image, or batch_jobs. With
+// check_output_plan (outputs.h) this is the run's plan, checked before any
+// work.
+std::vector<BatchJob> run_jobs(const Options& options);
