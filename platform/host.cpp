@@ -1,6 +1,7 @@
 // Host file system: see host.h.
 #include "platform/host.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -306,22 +307,42 @@ class SignalsHeld {
   sigset_t old_;
 };
 
-// An exclusive lock on a folder while it lives (none when the folder cannot
-// be opened: the renames still happen, only not as one group).
-class FolderLock {
+// Exclusive locks on several folders while it lives: each folder once
+// whatever its spelling (a second lock on one folder would wait for the
+// first), taken in the order of their identities, the same for every run.
+class FolderLocks {
  public:
-  explicit FolderLock(const std::string& folder) : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-    if (fd_ >= 0) {
-      while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+  explicit FolderLocks(const std::vector<std::string>& folders) {
+    std::vector<std::pair<std::pair<dev_t, ino_t>, int>> opened;
+    for (const std::string& folder : folders) {
+      const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      struct stat st{};
+      if (fd < 0) continue;
+      if (fstat(fd, &st) != 0) {
+        ::close(fd);
+        continue;
       }
+      opened.push_back({{st.st_dev, st.st_ino}, fd});
+    }
+    std::sort(opened.begin(), opened.end());
+    for (std::size_t k = 0; k < opened.size(); ++k) {
+      if (k > 0 && opened[k].first == opened[k - 1].first) {
+        ::close(opened[k].second);
+        continue;
+      }
+      while (flock(opened[k].second, LOCK_EX) != 0 && errno == EINTR) {
+      }
+      fds_.push_back(opened[k].second);
     }
   }
-  ~FolderLock() {
-    if (fd_ >= 0) ::close(fd_);
+  ~FolderLocks() {
+    for (int fd : fds_) ::close(fd);
   }
+  FolderLocks(const FolderLocks&) = delete;
+  FolderLocks& operator=(const FolderLocks&) = delete;
 
  private:
-  int fd_;
+  std::vector<int> fds_;
 };
 
 }  // namespace
@@ -379,7 +400,9 @@ bool StagedFiles::put_in_place(std::string* why, std::string* failed) {
     return fail(why, reason);
   };
   SignalsHeld held;
-  FolderLock lock(folder_of(entries_[0]->target));
+  std::vector<std::string> folders;
+  for (const Entry* e : entries_) folders.push_back(folder_of(e->target));
+  FolderLocks locks(folders);
   for (Entry* e : entries_)
     if (!e->removal && !name_temporary(folder_of(e->target), e->temp, why)) return failing(e->target, *why);
   std::string reason;

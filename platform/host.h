@@ -95,8 +95,8 @@ bool replaceable(const std::string& path, std::string* why);
 
 // Files of one group (a result, its descriptor, its graph files) written to
 // temporaries first and put in place together by put_in_place: every
-// target checked replaceable first, then the renames under the first
-// target's folder lock with interrupts held back; a rename that fails puts
+// target checked replaceable first, then the renames under a lock of every
+// target's folder with interrupts held back; a rename that fails puts
 // the earlier files of the group back. Whatever has not been put in place
 // is removed when the group ends.
 class StagedFiles {
