@@ -141,10 +141,14 @@ void SauveRAW(const std::string& nomim) { write_result(nomim, through(f2, "wb", 
 
 void SauveRasterPair(const std::string& nomim, const std::string& nomdescr) {
   std::string why;
+  std::size_t failed = 0;
+  // both files are written and both targets checked before either moves:
+  // the message names the one that failed, and neither earlier file changes
   if (!write_atomically({{host_path(nomim), through(f2, "wb", write_result_rows)},
                          {host_path(nomdescr), through(f2d, "w", write_state_descriptor)}},
-                        &why))
-    stop_run(con_format("\n\tThe result %s could not be written: %s.\n", nomim.c_str(), why.c_str()));
+                        &why, &failed))
+    stop_run(con_format("\n\tThe result %s could not be written: %s.\n", (failed == 1 ? nomdescr : nomim).c_str(),
+                        why.c_str()));
 }
 
 // --- ascii grids ----------------------------------------------------------------

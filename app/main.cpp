@@ -48,6 +48,9 @@ int command_line(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // before anything is opened: a closed standard error must not become a
+  // result file that then receives the program's messages
+  ensure_standard_descriptors();
   install_interrupt_cleanup();
   if (argc > 1) return command_line(argc, argv);
   return run_program();

@@ -1,5 +1,6 @@
 // The command line: see command_line.h.
 #include "cli/command_line.h"
+#include "cli/outputs.h"
 
 #include <algorithm>
 #include <atomic>
@@ -35,12 +36,24 @@ std::string join(const std::string& folder, const std::string& name) {
   return folder + "/" + name;
 }
 
-// A graph file of one image of a batch: named like its result, with the
-// extension of the file the option gave.
-std::string graph_file_for(const std::string& result, const std::string& given) {
+// A graph file of one image of a batch: named like its result, then what
+// it holds, then the extension of the file the option gave, so no two
+// files of a batch share a name: <stem>_reg.branches.gpkg,
+// <stem>_reg.nodes.gpkg, <stem>_reg.summary.csv.
+std::string graph_file_for(const std::string& result, const char* holds, const std::string& given) {
   if (given.empty()) return "";
   const std::string ext = extension_of(given);
-  return result.substr(0, result.size() - extension_of(result).size()) + ext;
+  return result.substr(0, result.size() - extension_of(result).size()) + "." + holds + ext;
+}
+
+// The usage error: the reason, then the forms (the first lines of the
+// help), not the whole help that would push the reason off the screen.
+int usage_error(const std::string& why) {
+  const std::string usage = usage_text();
+  const std::size_t forms = usage.find("\n\n");
+  std::fprintf(stderr, "solvik: %s\n\n%s\n\nRun 'solvik --help' for the options.\n", why.c_str(),
+               usage.substr(0, forms).c_str());
+  return 2;
 }
 
 class FailureLines {
@@ -58,7 +71,7 @@ class FailureLines {
   int count_ = 0;
 };
 
-int run_batch(const Options& o, Messages& messages) {
+int run_batch(const Options& o, std::vector<BatchJob>& jobs, Messages& messages) {
   FailureLines failures;
   std::error_code ec;
   std::filesystem::create_directories(o.folder, ec);
@@ -66,14 +79,14 @@ int run_batch(const Options& o, Messages& messages) {
     failures.add(o.folder + ": not a folder results can be written to" + (ec ? ": " + ec.message() : ""));
     return 1;
   }
-  std::vector<BatchJob> jobs = batch_jobs(o);
   unsigned workers = o.jobs == 0 ? std::max(1u, std::thread::hardware_concurrency()) : static_cast<unsigned>(o.jobs);
   workers = std::min<unsigned>(workers, static_cast<unsigned>(jobs.size()));
   // Images processed side by side share the cores: each one's thinning
   // takes its part of them, unless --threads or SOLVIK_THREADS gave a count
   // (every image taking every core only made them wait for each other).
   int per_image = o.threads;
-  if (per_image == 0 && workers > 1) per_image = static_cast<int>(std::max(1u, std::max(1u, std::thread::hardware_concurrency()) / workers));
+  if (per_image == 0 && workers > 1)
+    per_image = static_cast<int>(std::max(1u, std::max(1u, std::thread::hardware_concurrency()) / workers));
   for (BatchJob& b : jobs) {
     b.job.protected_files = &o.inputs;
     b.job.threads = per_image;
@@ -112,9 +125,9 @@ std::vector<BatchJob> batch_jobs(const Options& o) {
     b.job.input = input;
     const std::string ext = o.format.empty() ? extension_of(input) : o.format;
     b.job.output = join(o.folder, stem_of(input) + "_reg" + ext);
-    b.job.vector_file = graph_file_for(b.job.output, o.vector_file);
-    b.job.nodes_file = graph_file_for(b.job.output, o.nodes_file);
-    b.job.summary_file = graph_file_for(b.job.output, o.summary_file);
+    b.job.vector_file = graph_file_for(b.job.output, "branches", o.vector_file);
+    b.job.nodes_file = graph_file_for(b.job.output, "nodes", o.nodes_file);
+    b.job.summary_file = graph_file_for(b.job.output, "summary", o.summary_file);
     auto [at, fresh] = first_of.emplace(b.job.output, input);
     if (!fresh) b.clash = at->second;
     jobs.push_back(std::move(b));
@@ -122,19 +135,22 @@ std::vector<BatchJob> batch_jobs(const Options& o) {
   return jobs;
 }
 
+std::vector<BatchJob> run_jobs(const Options& o) {
+  if (o.many) return batch_jobs(o);
+  BatchJob one;
+  one.job.input = o.inputs.empty() ? "" : o.inputs[0];
+  one.job.output = o.output;
+  one.job.vector_file = o.vector_file;
+  one.job.nodes_file = o.nodes_file;
+  one.job.summary_file = o.summary_file;
+  return {one};
+}
+
 int run_command_line(int argc, char** argv) {
   Options o;
   Action action = Action::run;
   std::string why;
-  if (!parse_options(argc, argv, o, action, &why)) {
-    // the error, then the forms (the first lines of the help), not the
-    // whole help that would push the error off the screen
-    const std::string usage = usage_text();
-    const std::size_t forms = usage.find("\n\n");
-    std::fprintf(stderr, "solvik: %s\n\n%s\n\nRun 'solvik --help' for the options.\n", why.c_str(),
-                 usage.substr(0, forms).c_str());
-    return 2;
-  }
+  if (!parse_options(argc, argv, o, action, &why)) return usage_error(why);
   switch (action) {
     case Action::help:
       std::fputs(usage_text(), stdout);
@@ -154,14 +170,16 @@ int run_command_line(int argc, char** argv) {
   gdal_raster_setup();
 #endif
   Messages messages(o.quiet, o.progress, o.many && o.jobs != 1 && o.inputs.size() > 1);
-  if (o.many) return run_batch(o, messages);
 
-  ImageJob job;
-  job.input = o.inputs[0];
-  job.output = o.output;
-  job.vector_file = o.vector_file;
-  job.nodes_file = o.nodes_file;
-  job.summary_file = o.summary_file;
+  // every file of the run is planned before any is written: two outputs
+  // that are one file, or an output that an input reads, stop the run here
+  std::vector<BatchJob> jobs = run_jobs(o);
+  std::vector<ImageJob> planned;
+  for (const BatchJob& b : jobs) planned.push_back(b.job);
+  if (!check_output_plan(planned, &why)) return usage_error(why);
+  if (o.many) return run_batch(o, jobs, messages);
+
+  ImageJob& job = jobs[0].job;
   job.threads = o.threads;
   if (!thin_image(job, o, messages, &why)) {
     std::fprintf(stderr, "%s: %s\n", job.input.c_str(), why.c_str());

@@ -10,9 +10,11 @@
 //  3. With the frame kept, 8-bit values and an integer window, the object
 //     plane is the one the dialogue's thresholding makes, so the result
 //     bytes are the dialogue's.
-//  4. Every result goes through write_results, the one place that puts
-//     files in place (atomically, a raster with its descriptor together).
+//  4. Every result goes through write_outputs (outputs.h), the one place
+//     that puts files in place: an image's result, descriptor and graph
+//     files together.
 #include "cli/job.h"
+#include "cli/outputs.h"
 
 #include <cmath>
 #include <cstdio>
@@ -127,130 +129,10 @@ std::unique_ptr<ImageSource> open_source(const std::string& path, int band, std:
 #endif
 }
 
-// --- results ----------------------------------------------------------------------
-
-// What a result carries from its input.
-struct Carried {
-  int lines = 0, columns = 0;
-  ImageGeoref georef;
-  std::optional<RasterDescriptor> descriptor;
-  std::optional<AscHeader> grid_header;
-};
-
-bool north_up_square(const ImageGeoref& g) {
-  const double* t = g.geotransform;
-  return g.valid && t[2] == 0 && t[4] == 0 && t[1] > 0 && std::fabs(t[5] + t[1]) <= 1e-9 * t[1];
-}
-
-RasterDescriptor result_descriptor(const Carried& c) {
-  if (c.descriptor) return *c.descriptor;
-  // as the dialogue creates a missing descriptor: type 1, values 0 to 255
-  RasterDescriptor d{c.lines, c.columns, 1, 0, 255, 1};
-  if (north_up_square(c.georef) && c.georef.geotransform[1] >= 1 &&
-      c.georef.geotransform[1] == std::floor(c.georef.geotransform[1]) && c.georef.geotransform[1] < 2147483647.0)
-    d.taille_pix = static_cast<int>(c.georef.geotransform[1]);
-  return d;
-}
-
-std::string result_grid_header(const Carried& c) {
-  if (c.grid_header)
-    return asc_header_text(c.columns, c.lines, c.grid_header->X_min, c.grid_header->Y_min, c.grid_header->dpix_size);
-  if (north_up_square(c.georef)) {
-    const double* t = c.georef.geotransform;
-    return asc_header_text(c.columns, c.lines, t[0], t[3] + c.lines * t[5], t[1]);
-  }
-  return asc_header_text(c.columns, c.lines, 0.0, 0.0, 1.0);
-}
-
-// A writer that fills the temporary file at `tmp` through a stdio stream.
-template <typename Write>
-std::function<bool(const std::string&)> through_stream(const char* mode, Write write) {
-  return [mode, write](const std::string& tmp) {
-    FILE* f = std::fopen(tmp.c_str(), mode);
-    if (!f) return false;
-    bool ok = write(f);
-    ok = std::fclose(f) == 0 && ok;
-    return ok;
-  };
-}
-
-bool write_results(const std::string& output, const unsigned char* const* rows, const Carried& c,
-                   ImageProgress& progress, std::string* why) {
-  const std::string ext = extension_of(output);
-  std::vector<AtomicOutput> files;
-  const int lines = c.lines, columns = c.columns;
-  switch (result_kind(ext)) {
-    case ResultKind::raw: {
-      const RasterDescriptor d = result_descriptor(c);
-      files.push_back({output, through_stream("wb", [=](FILE* f) { return write_raster_rows(f, rows, lines, columns); })});
-      files.push_back({with_extension(output, ".txt"), through_stream("w", [=](FILE* f) { return write_descriptor(f, d); })});
-      break;
-    }
-    case ResultKind::bmp:
-      files.push_back({output, [=](const std::string& tmp) {
-                         return SauveBMP(tmp.c_str(), const_cast<unsigned char**>(rows), columns, lines, 0, nullptr) == 0;
-                       }});
-      break;
-    case ResultKind::asc: {
-      const std::string header = result_grid_header(c);
-      files.push_back({output, through_stream("w", [=](FILE* f) {
-                         return std::fwrite(header.data(), 1, header.size(), f) == header.size() &&
-                                asc_write_grid([f](const char* data, std::size_t n) { return std::fwrite(data, 1, n, f) == n; },
-                                               const_cast<unsigned char* const*>(rows), lines, columns, nullptr);
-                       })});
-      break;
-    }
-    case ResultKind::gdal: {
-#ifdef SOLVIK_HAVE_GDAL_RASTER
-      const std::string driver = gdal_driver_for(ext);
-      auto gdal_why = std::make_shared<std::string>();
-      files.push_back({output, [=, &progress](const std::string& tmp) {
-                         return write_gdal_raster(tmp, driver, rows, lines, columns, c.georef,
-                                                  [&progress](double f) { progress.at(0.85 + 0.15 * f, "writing"); },
-                                                  gdal_why.get());
-                       }});
-      if (write_atomically(files, why)) return true;
-      if (!gdal_why->empty() && why) *why = *gdal_why;
-      return false;
-#else
-      (void)progress;
-      return fail(why, "writing " + ext + " files needs GDAL, which this build of solvik lacks");
-#endif
-    }
-    case ResultKind::none:
-      return fail(why, "results cannot be written as '" + ext + "' (choose .tif, .png, .pgm, .bmp, .asc or .raw)");
-  }
-  return write_atomically(files, why);
-}
-
-// --- the skeleton graph ------------------------------------------------------------
-
-bool write_graph_files(const ImageJob& job, const Options& o, const SkeletonGraph& graph, const Carried& c,
-                       std::string* why) {
-  Georef georef;
-  georef.valid = c.georef.valid;
-  std::copy(c.georef.geotransform, c.georef.geotransform + 6, georef.geotransform);
-  georef.wkt = c.georef.wkt;
-  std::string reason;
-  if (!job.summary_file.empty() && !write_summary_csv(job.summary_file, graph, georef, &reason))
-    return fail(why, "the summary " + job.summary_file + " could not be written: " + reason);
-#ifdef SOLVIK_HAVE_VECTOR
-  if (!job.vector_file.empty() && !write_branches(job.vector_file, graph, georef, o.simplify, &reason))
-    return fail(why, "the lines " + job.vector_file + " could not be written: " + reason);
-  if (!job.nodes_file.empty() && !write_nodes(job.nodes_file, graph, georef, &reason))
-    return fail(why, "the nodes " + job.nodes_file + " could not be written: " + reason);
-#else
-  (void)o;
-  if (!job.vector_file.empty() || !job.nodes_file.empty())
-    return fail(why, "vector files need GDAL, which this build of solvik lacks");
-#endif
-  return true;
-}
-
 // --- the job ----------------------------------------------------------------------
 
-// The finished picture into the job's files: the graph's first, so that a
-// graph file that cannot be written leaves the result unwritten too.
+// The finished picture into the job's files, all of them in place together
+// or none (write_outputs).
 class FileSink : public pipeline::Sink {
  public:
   FileSink(const ImageJob& job, const Options& o, const Carried& c, ImageProgress& progress)
@@ -263,10 +145,10 @@ class FileSink : public pipeline::Sink {
     for (int i = 0; i < lines; ++i) rows[static_cast<std::size_t>(i)] = bytes.data() + static_cast<std::size_t>(i) * columns;
     picture.read(0, lines, rows.data());
     std::string why;
-    if (outcome.graph && !write_graph_files(job_, o_, *outcome.graph, c_, &why)) throw Failure(why);
     progress_.at(0.85, "writing");
-    if (!write_results(job_.output, rows.data(), c_, progress_, &why))
-      throw Failure("the result " + job_.output + " could not be written: " + why);
+    if (!write_outputs(job_, o_, rows.data(), c_, outcome.graph ? &*outcome.graph : nullptr,
+                       [this](double f) { progress_.at(0.85 + 0.15 * f, "writing"); }, &why))
+      throw Failure(why);
   }
 
  private:
@@ -322,21 +204,6 @@ bool thin_opened(const ImageJob& job, const Options& o, Messages& messages, Imag
   return true;
 }
 
-// The files of a job that no result may replace, and the files it writes.
-bool results_spare_inputs(const ImageJob& job, const ImageSource& source, std::string* why) {
-  std::vector<std::string> inputs{job.input};
-  if (!source.descriptor_path.empty()) inputs.push_back(source.descriptor_path);
-  if (job.protected_files) inputs.insert(inputs.end(), job.protected_files->begin(), job.protected_files->end());
-  std::vector<std::string> outputs{job.output};
-  if (result_kind(extension_of(job.output)) == ResultKind::raw) outputs.push_back(with_extension(job.output, ".txt"));
-  for (const std::string& out : {job.vector_file, job.nodes_file, job.summary_file})
-    if (!out.empty()) outputs.push_back(out);
-  for (const std::string& out : outputs)
-    for (const std::string& in : inputs)
-      if (same_file(in, out)) return fail(why, "the result " + out + " would replace the input " + in);
-  return true;
-}
-
 }  // namespace
 
 // --- messages ---------------------------------------------------------------------
@@ -376,7 +243,7 @@ bool thin_image(const ImageJob& job, const Options& o, Messages& messages, std::
     if (!source) return false;
     lines = source->lines;
     columns = source->columns;
-    if (!results_spare_inputs(job, *source, why)) return false;
+    if (!outputs_spare_inputs(job, source->descriptor_path, why)) return false;
     return thin_opened(job, o, messages, *source, why);
   } catch (const std::bad_alloc&) {
     return fail(why, "not enough memory for an image of " + std::to_string(lines) + " lines of " +

@@ -54,8 +54,12 @@ constexpr const char* kUsage =
     "      --version       the version\n"
     "      --formats       the formats this build reads and writes\n"
     "\n"
-    "In the many-images form the vector files are named like each result, with\n"
-    "the extension of the FILE given.\n"
+    "In the many-images form each image's graph files are named like its result,\n"
+    "then what they hold, then the extension of the FILE given:\n"
+    "<stem>_reg.branches.<ext>, <stem>_reg.nodes.<ext>, <stem>_reg.summary.csv.\n"
+    "Every file a run would write is checked before any work: two that are one\n"
+    "file, or one that an input reads, stop the run as a usage error. An image's\n"
+    "files are put in place together, or none of them.\n"
     "\n"
     "Exit status: 0 when every result was written, 1 when an image failed (each\n"
     "failure is one line on standard error), 2 for a usage error.\n";
@@ -189,6 +193,10 @@ bool apply(const OptionName& s, const std::string& value, Options& o, Action& ac
   if (name == "--simplify") return parse_length("tolerance", value, o.simplify, why);
   if (name == "--vector" || name == "--nodes" || name == "--summary") {
     if (value.empty()) return fail(why, name + " needs a file name");
+    const std::string ext = extension_of(value);
+    if (name != "--summary" && ext != ".gpkg" && ext != ".geojson" && ext != ".json" && ext != ".shp" &&
+        ext != ".fgb" && ext != ".csv")
+      return fail(why, name + " '" + value + "': vector files are written as .gpkg, .geojson, .json, .shp, .fgb or .csv");
     (name == "--vector" ? o.vector_file : name == "--nodes" ? o.nodes_file : o.summary_file) = value;
     return true;
   }

@@ -26,6 +26,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <sys/stat.h>
 #include <limits>
 #include <mutex>
 #include <vector>
@@ -42,7 +44,8 @@ bool fail(std::string* why, std::string text) {
 // GDAL's failures on this thread while it lives (note 1).
 class CaughtErrors {
  public:
-  CaughtErrors() {
+  // `warnings_fail`: a warning counts as a failure (reading pixels)
+  explicit CaughtErrors(bool warnings_fail = false) : warnings_fail_(warnings_fail) {
     CPLPushErrorHandlerEx(&CaughtErrors::handler, this);
     CPLErrorReset();
   }
@@ -58,11 +61,12 @@ class CaughtErrors {
  private:
   static void CPL_STDCALL handler(CPLErr level, CPLErrorNum, const char* text) {
     auto* self = static_cast<CaughtErrors*>(CPLGetErrorHandlerUserData());
-    if (!self || level < CE_Failure) return;
+    if (!self || level < (self->warnings_fail_ ? CE_Warning : CE_Failure)) return;
     if (!self->failed_ && text) self->message_ = text;
     self->failed_ = true;
   }
 
+  bool warnings_fail_;
   bool failed_ = false;
   std::string message_;
 };
@@ -107,7 +111,7 @@ class GdalSource : public ImageSource {
   }
 
   bool read_lines(const LineSink& sink, const ReadProgress& progress, std::string* why) override {
-    CaughtErrors caught;
+    CaughtErrors caught(true);  // note 6
     const std::size_t width = static_cast<std::size_t>(columns);
     const std::size_t nb = bands.size();
     int block_x = 0, block_y = 0;
@@ -255,7 +259,156 @@ std::string lower(std::string s) {
   return s;
 }
 
+
+// --- what may be opened (note 5) ---------------------------------------------
+
+// The value setup gives CPL_VSIL_CURL_ALLOWED_EXTENSIONS when the user set
+// nothing: no name ends with it, so no network file opens.
+constexpr const char* kNetworkOff = ".no-network-file-system-without-the-user-allowing-it";
+
+bool network_allowed() {
+  const char* ext = CPLGetConfigOption("CPL_VSIL_CURL_ALLOWED_EXTENSIONS", nullptr);
+  const char* name = CPLGetConfigOption("CPL_VSIL_CURL_ALLOWED_FILENAME", nullptr);
+  return (ext && std::strcmp(ext, kNetworkOff) != 0) || name;
+}
+
+bool on_network(const std::string& name) {
+  const std::string l = lower(name.substr(0, 24));
+  for (const char* prefix : {"/vsicurl", "/vsis3", "/vsigs", "/vsiaz", "/vsiadls", "/vsioss", "/vsiswift",
+                             "/vsiwebhdfs", "/vsihdfs", "http://", "https://", "ftp://"})
+    if (l.rfind(prefix, 0) == 0) return true;
+  return false;
+}
+
+// Something is there and it is neither a regular file nor a folder.
+bool special_file(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return false;
+  return !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
+// The names GDAL looks for beside `name` (base "g" of "g.tif"): auxiliary
+// files, overviews, masks, world files, coordinate systems, metadata.
+std::vector<std::string> side_names(const std::string& name, const std::string& base, const std::string& ext) {
+  std::vector<std::string> names;
+  for (const char* s : {".aux.xml", ".aux", ".ovr", ".msk", ".xml", "w", ".ovr.aux.xml"}) names.push_back(name + s);
+  for (const char* s : {".aux", ".aux.xml", ".wld", ".prj", ".tab", ".ovr", ".msk", ".imd", ".rpb", "_rpc.txt", ".pvl",
+                        ".hdr", ".xml", ".rpc", ".til"})
+    names.push_back(base + s);
+  if (ext.size() >= 3) {
+    names.push_back(base + ext.substr(0, 2) + ext.back() + "w");  // .tif -> .tfw
+    names.push_back(base + ext + "w");                             // .tif -> .tifw
+  }
+  const std::size_t n = names.size();
+  for (std::size_t k = 0; k < n; ++k) {
+    std::string upper = names[k];
+    for (std::size_t c = base.size(); c < upper.size(); ++c)
+      if (upper[c] >= 'a' && upper[c] <= 'z') upper[c] = static_cast<char>(upper[c] - 'a' + 'A');
+    names.push_back(upper);
+  }
+  return names;
+}
+
+// Every name beside `path` that starts with its stem (up to the first dot)
+// and a dot or an underscore must be a regular file where something is
+// there; in a folder of more than a thousand names, the names GDAL looks
+// for are checked instead, so a batch in a large folder costs no more per
+// image than GDAL's own listing.
+bool side_files_regular(const std::string& path, std::string* why) {
+  const std::size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+  const std::string prefix = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::size_t dot = name.find('.');
+  const std::string stem = lower(dot == std::string::npos || dot == 0 ? name : name.substr(0, dot));
+  std::error_code ec;
+  int seen = 0;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    if (++seen > 1000) {
+      const std::size_t last = name.find_last_of('.');
+      const std::string base = last == std::string::npos || last == 0 ? name : name.substr(0, last);
+      const std::string ext = last == std::string::npos || last == 0 ? "" : lower(name.substr(last));
+      for (const std::string& side : side_names(name, base, ext))
+        if (special_file(prefix + side)) return fail(why, "its side file " + prefix + side + " is not a regular file");
+      return true;
+    }
+    const std::string other = it->path().filename().string();
+    const std::string l = lower(other);
+    if (other == name || l.size() <= stem.size() || l.compare(0, stem.size(), stem) != 0) continue;
+    if (l[stem.size()] != '.' && l[stem.size()] != '_') continue;
+    if (special_file(prefix + other)) return fail(why, "its side file " + prefix + other + " is not a regular file");
+  }
+  return true;
+}
+
+bool starts_as_vrt(const std::string& path) {
+  FILE* f = open_regular(path, "rb");
+  if (!f) return false;
+  char head[256] = {};
+  const std::size_t n = std::fread(head, 1, sizeof head - 1, f);
+  std::fclose(f);
+  return std::string(head, n).find("<VRTDataset") != std::string::npos;
+}
+
+bool safe_to_open(const std::string& path, int depth, std::string* why);
+
+// Every source a VRT names, and its raw bands.
+bool vrt_sources_safe(const CPLXMLNode* node, const std::string& vrt, int depth, std::string* why) {
+  for (; node; node = node->psNext) {
+    if (node->eType != CXT_Element) continue;
+    const std::string element = node->pszValue ? node->pszValue : "";
+    if (element == "VRTRasterBand" && EQUAL(CPLGetXMLValue(node, "subClass", ""), "VRTRawRasterBand") &&
+        !CPLTestBool(CPLGetConfigOption("GDAL_VRT_ENABLE_RAWRASTERBAND", "NO")))
+      return fail(why, vrt + " has a raw band, which reads any file of the system; "
+                             "set GDAL_VRT_ENABLE_RAWRASTERBAND=YES to allow it");
+    if (element == "SourceFilename" || element == "SourceDataset") {
+      std::string source = CPLGetXMLValue(node, nullptr, "");
+      if (on_network(source) && !network_allowed())
+        return fail(why, vrt + " reads " + source + " over the network; set CPL_VSIL_CURL_ALLOWED_EXTENSIONS to allow it");
+      if (CPLTestBool(CPLGetXMLValue(node, "relativeToVRT", "0")) && !source.empty() && source[0] != '/') {
+        const std::size_t slash = vrt.find_last_of('/');
+        if (slash != std::string::npos) source = vrt.substr(0, slash + 1) + source;
+      }
+      if (special_file(source)) return fail(why, vrt + " reads " + source + ", which is not a regular file");
+      struct stat st {};
+      if (stat(source.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !safe_to_open(source, depth + 1, why)) return false;
+    }
+    if (!vrt_sources_safe(node->psChild, vrt, depth, why)) return false;
+  }
+  return true;
+}
+
+bool safe_to_open(const std::string& path, int depth, std::string* why) {
+  if (depth > 8) return fail(why, path + ": VRT sources nested too deep");
+  if (!side_files_regular(path, why)) return false;
+  if (!starts_as_vrt(path)) return true;
+  CPLXMLNode* tree = CPLParseXMLFile(path.c_str());
+  if (!tree) return true;  // GDAL will say what is wrong with it
+  const bool ok = vrt_sources_safe(tree, path, depth, why);
+  CPLDestroyXMLNode(tree);
+  return ok;
+}
+
 }  // namespace
+
+bool gdal_input_safe(const std::string& path, std::string* why) {
+  gdal_raster_setup();
+  CaughtErrors caught;
+  return safe_to_open(path, 0, why);
+}
+
+std::vector<std::string> gdal_files_read(const std::string& path) {
+  std::vector<std::string> files;
+  if (!gdal_input_safe(path, nullptr)) return files;
+  CaughtErrors caught;
+  GDALDatasetH ds = GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr);
+  if (!ds) return files;
+  char** list = GDALGetFileList(ds);
+  for (char** f = list; f && *f; ++f) files.emplace_back(*f);
+  CSLDestroy(list);
+  GDALClose(ds);
+  return files;
+}
 
 void gdal_raster_setup() {
   static std::once_flag once;
@@ -264,6 +417,15 @@ void gdal_raster_setup() {
     // the block cache counts against a run's memory: keep it small unless
     // the user chose a size
     if (!CPLGetConfigOption("GDAL_CACHEMAX", nullptr)) GDALSetCacheMax64(std::int64_t{16} << 20);
+    // network file systems off, VRT raw bands off, a timeout for the
+    // network once it is on: each unless the user chose (note 5)
+    if (!CPLGetConfigOption("CPL_VSIL_CURL_ALLOWED_EXTENSIONS", nullptr) &&
+        !CPLGetConfigOption("CPL_VSIL_CURL_ALLOWED_FILENAME", nullptr))
+      CPLSetConfigOption("CPL_VSIL_CURL_ALLOWED_EXTENSIONS", kNetworkOff);
+    if (!CPLGetConfigOption("GDAL_VRT_ENABLE_RAWRASTERBAND", nullptr))
+      CPLSetConfigOption("GDAL_VRT_ENABLE_RAWRASTERBAND", "NO");
+    if (!CPLGetConfigOption("GDAL_HTTP_TIMEOUT", nullptr)) CPLSetConfigOption("GDAL_HTTP_TIMEOUT", "30");
+    if (!CPLGetConfigOption("GDAL_HTTP_CONNECTTIMEOUT", nullptr)) CPLSetConfigOption("GDAL_HTTP_CONNECTTIMEOUT", "10");
   });
 }
 
@@ -279,6 +441,7 @@ std::unique_ptr<ImageSource> open_gdal_source(const std::string& path, int band,
     }
     std::fclose(f);
   }
+  if (!gdal_input_safe(path, why)) return nullptr;
   CaughtErrors caught;
   GDALDatasetH ds = GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr);
   if (!ds) {

@@ -5,6 +5,9 @@
 //   gdal_driver_for        the driver a result's extension selects
 //   write_gdal_raster      a one-byte plane to a file, georeferenced
 //   gdal_read_formats      the raster drivers of this GDAL, for a listing
+//   gdal_input_safe        may GDAL open a file without hanging or reaching
+//                          what the user did not allow?
+//   gdal_files_read        the files GDAL reads for one input
 //
 // Built only when GDAL is found (target solvik_gdal_raster, which defines
 // SOLVIK_HAVE_GDAL_RASTER for its users). Nothing here prints, keeps state of
@@ -25,7 +28,18 @@
 //     RGB) is NaN: background.
 //  4. Every read is checked: a file GDAL reads only partly (cut short, a bad
 //     block) fails with GDAL's message, never gives zeros.
-//  5. Results: GeoTIFF (.tif, .tiff) DEFLATE-compressed, tiled when a side is
+//  5. Nothing GDAL opens can hang a run: before an input is opened, its
+//     side files (names beside it that start with its stem) and, for a VRT,
+//     every source (again with their side files and sources) must be
+//     regular files where they exist; a FIFO or a device among them is
+//     refused. A VRT's raw bands and sources on the network are refused
+//     unless GDAL's own options allow them (GDAL_VRT_ENABLE_RAWRASTERBAND,
+//     CPL_VSIL_CURL_ALLOWED_EXTENSIONS or CPL_VSIL_CURL_ALLOWED_FILENAME);
+//     setup turns the network file systems off and gives them a timeout
+//     where the user set none of these.
+//  6. A warning while pixels are read (a JPEG cut short, "premature end of
+//     data") fails the read like an error: the missing part is never grey.
+//  7. Results: GeoTIFF (.tif, .tiff) DEFLATE-compressed, tiled when a side is
 //     above 4096, BigTIFF when it might need it; PNG (.png); PGM (.pgm). The
 //     geotransform and coordinate system go where the format holds them
 //     (GeoTIFF); no side file is ever written.
@@ -34,6 +48,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "formats/image_source.h"
 
@@ -52,6 +67,15 @@ using WriteProgress = std::function<void(double fraction)>;
 bool write_gdal_raster(const std::string& path, const std::string& driver, const unsigned char* const* rows,
                        int nb_lig, int nb_col, const ImageGeoref& georef, const WriteProgress& progress,
                        std::string* why);
+
+// True when GDAL may open `path` (note 5); false with `why` naming the
+// file that stops it.
+bool gdal_input_safe(const std::string& path, std::string* why);
+
+// The files GDAL reads for the raster at `path` (itself, its side files, a
+// VRT's sources), by GDAL's own list; empty when it is not safe to open or
+// not a raster GDAL recognises.
+std::vector<std::string> gdal_files_read(const std::string& path);
 
 // One line per raster driver: "  SHORTNAME  long name (extensions)".
 std::string gdal_read_formats();

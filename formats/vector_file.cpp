@@ -34,6 +34,11 @@ namespace fs = std::filesystem;
 // The files of a shapefile set besides the .shp itself.
 constexpr const char* kShapeParts[] = {".shp", ".shx", ".dbf", ".prj", ".cpg", ".qix", ".sbn", ".sbx"};
 
+bool fail_with(std::string* why, const std::string& reason) {
+  if (why) *why = reason;
+  return false;
+}
+
 std::string lower_extension(const std::string& path) {
   std::string ext = fs::path(path).extension().string();
   std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -70,24 +75,21 @@ void remove_all(const std::vector<std::string>& files) {
   for (const std::string& f : files) fs::remove(f, ec);
 }
 
-// Renames the finished temporary dataset onto `path`; a shapefile's parts
-// one by one, after removing parts of an earlier set that the new one
-// lacks (a stale .prj would give the new lines a wrong coordinate system).
-bool move_into_place(const std::string& tmp, const std::string& path, std::string* why) {
+// Hands the finished temporary dataset to `staged`, to become `path`: a
+// shapefile's parts one by one; of an earlier set (its .shp there), the
+// parts the new one lacks go with it (a stale .prj would give the new lines
+// a wrong coordinate system); where no .shp was, other files of the name
+// are not touched.
+void hand_over(const std::string& tmp, const std::string& path, StagedFiles& staged) {
   const std::vector<std::string> from = parts_of(tmp), to = parts_of(path);
   std::error_code ec;
-  for (std::size_t k = 0; k < from.size(); ++k)
-    if (!fs::exists(from[k], ec)) fs::remove(to[k], ec);
+  const bool earlier_set = from.size() > 1 && fs::exists(to[0], ec);
   for (std::size_t k = 0; k < from.size(); ++k) {
-    if (!fs::exists(from[k], ec)) continue;
-    fs::rename(from[k], to[k], ec);
-    if (ec) {
-      if (why) *why = "cannot replace " + to[k] + ": " + ec.message();
-      remove_all(from);
-      return false;
-    }
+    if (fs::exists(from[k], ec))
+      staged.adopt(from[k], to[k]);
+    else if (earlier_set && path_exists(to[k]))
+      staged.remove_with(to[k]);
   }
-  return true;
 }
 
 class Dataset {
@@ -225,14 +227,39 @@ bool write_node_layer(GDALDatasetH ds, const std::string& fmt, const SkeletonGra
   return true;
 }
 
-// Creates the file at a temporary name, lets `fill` write the layers, and
-// puts it in place; removes every partial file on failure.
+// The layers a written file must hold, and how many features each.
+using LayerCounts = std::vector<std::pair<std::string, long long>>;
+
+// Opens the finished file again: every layer must be there with all of its
+// features (a write that failed on a full disk or under a file size limit
+// shows here, whatever the driver said).
+bool read_back(const std::string& tmp, const std::string& fmt, const LayerCounts& expected, std::string* why) {
+  const char* drivers[] = {fmt.c_str(), nullptr};
+  GDALDatasetH ds = GDALOpenEx(tmp.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, drivers, nullptr, nullptr);
+  if (!ds) return fail_with(why, gdal_reason("the written file cannot be read back"));
+  bool ok = true;
+  for (const auto& [name, count] : expected) {
+    // single-layer formats name their layer after the file
+    OGRLayerH layer = GDALDatasetGetLayerCount(ds) == 1 && fmt != "GPKG" ? GDALDatasetGetLayer(ds, 0)
+                                                                          : GDALDatasetGetLayerByName(ds, name.c_str());
+    const long long got = layer ? OGR_L_GetFeatureCount(layer, TRUE) : -1;
+    if (got != count) {
+      ok = fail_with(why, "the written file holds " + std::to_string(got < 0 ? 0 : got) + " of the " +
+                              std::to_string(count) + " features of " + name + " (is the disk full?)");
+      break;
+    }
+  }
+  GDALClose(ds);
+  return ok;
+}
+
+// Creates the file at a temporary name (an existing GeoPackage copied
+// there first), lets `fill` write the layers, reads it back and hands it to
+// `staged`; removes every partial file on failure.
 template <class Fill>
-bool write_dataset(const std::string& path, const Georef& georef, std::string* why, Fill fill) {
-  auto fail = [why](const std::string& reason) {
-    if (why) *why = reason;
-    return false;
-  };
+bool stage_dataset(const std::string& path, const Georef& georef, const LayerCounts& layers, StagedFiles& staged,
+                   std::string* why, Fill fill) {
+  auto fail = [why](const std::string& reason) { return fail_with(why, reason); };
   const std::string fmt = vector_format_for(path);
   if (fmt.empty())
     return fail(path + ": the extension does not name a vector format (.geojson, .json, .gpkg, .shp, .fgb, .csv)");
@@ -247,13 +274,42 @@ bool write_dataset(const std::string& path, const Georef& georef, std::string* w
   if (srs.failed(georef)) return fail(gdal_reason(path + ": the coordinate system is not understood"));
   const std::string tmp = temporary_name_beside(path, fs::path(path).extension().string());
   std::vector<std::string> pending = parts_of(tmp);
-  pending.push_back(tmp + "-journal");  // SQLite's, while a GeoPackage is written
+  for (const char* journal : {"-journal", "-wal", "-shm"}) pending.push_back(tmp + journal);  // SQLite's
   const RemovedOnInterrupt removed(pending);
-  Dataset ds(GDALCreate(driver, tmp.c_str(), 0, 0, 0, GDT_Unknown, nullptr));
-  if (!ds.get()) {
-    remove_all(parts_of(tmp));
-    return fail(gdal_reason("cannot create " + path));
+  struct Cleanup {
+    const std::vector<std::string>& files;
+    bool keep = false;
+    ~Cleanup() {
+      if (!keep) remove_all(files);
+    }
+  } cleanup{pending};
+
+  std::error_code ec;
+  const bool update = fmt == "GPKG" && fs::exists(path, ec);
+  GDALDatasetH opened = nullptr;
+  if (update) {
+    // the other layers of an existing GeoPackage stay (note 5)
+    const char* gpkg[] = {"GPKG", nullptr};
+    GDALDatasetH earlier = GDALOpenEx(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, gpkg, nullptr, nullptr);
+    if (!earlier) return fail(path + ": the file is there and is not a GeoPackage; it is left as it is");
+    GDALClose(earlier);
+    fs::copy_file(path, tmp, ec);
+    if (ec) return fail("cannot copy " + path + " to add layers to it: " + ec.message());
+    opened = GDALOpenEx(tmp.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE, gpkg, nullptr, nullptr);
+    if (!opened) return fail(gdal_reason("cannot update " + path));
+    for (int k = GDALDatasetGetLayerCount(opened) - 1; k >= 0; --k) {
+      const char* name = OGR_L_GetName(GDALDatasetGetLayer(opened, k));
+      for (const auto& layer : layers)
+        if (name && layer.first == name && GDALDatasetDeleteLayer(opened, k) != OGRERR_NONE) {
+          GDALClose(opened);
+          return fail(gdal_reason(path + ": cannot replace its layer " + layer.first));
+        }
+    }
+  } else {
+    opened = GDALCreate(driver, tmp.c_str(), 0, 0, 0, GDT_Unknown, nullptr);
   }
+  Dataset ds(opened);
+  if (!ds.get()) return fail(gdal_reason("cannot create " + path));
   const bool transaction = fmt == "GPKG" && GDALDatasetStartTransaction(ds.get(), FALSE) == OGRERR_NONE;
   std::string reason;
   bool ok = fill(ds.get(), fmt, srs, &reason);
@@ -265,11 +321,11 @@ bool write_dataset(const std::string& path, const Georef& georef, std::string* w
     ok = false;
     reason = gdal_reason("cannot finish");
   }
-  if (!ok) {
-    remove_all(parts_of(tmp));
-    return fail(path + ": " + reason);
-  }
-  return move_into_place(tmp, path, why);
+  if (ok) ok = read_back(fmt == "ESRI Shapefile" ? parts_of(tmp)[0] : tmp, fmt, layers, &reason);
+  if (!ok) return fail(path + ": " + reason);
+  cleanup.keep = true;
+  hand_over(tmp, path, staged);
+  return true;
 }
 
 }  // namespace
@@ -284,18 +340,54 @@ std::string vector_format_for(const std::string& path) {
   return "";
 }
 
-bool write_branches(const std::string& path, const SkeletonGraph& graph, const Georef& georef,
-                    double simplify_tolerance, std::string* why) {
-  return write_dataset(path, georef, why,
+bool stage_branches(const std::string& path, const SkeletonGraph& graph, const Georef& georef,
+                    double simplify_tolerance, StagedFiles& staged, std::string* why) {
+  LayerCounts layers{{"branches", static_cast<long long>(graph.branches.size())}};
+  if (vector_format_for(path) == "GPKG") layers.emplace_back("nodes", static_cast<long long>(graph.nodes.size()));
+  return stage_dataset(path, georef, layers, staged, why,
                        [&](GDALDatasetH ds, const std::string& fmt, const Srs& srs, std::string* reason) {
                          return write_branch_layer(ds, fmt, graph, georef, srs, simplify_tolerance, reason) &&
                                 (fmt != "GPKG" || write_node_layer(ds, fmt, graph, georef, srs, reason));
                        });
 }
 
-bool write_nodes(const std::string& path, const SkeletonGraph& graph, const Georef& georef, std::string* why) {
-  return write_dataset(path, georef, why,
+bool stage_nodes(const std::string& path, const SkeletonGraph& graph, const Georef& georef, StagedFiles& staged,
+                 std::string* why) {
+  return stage_dataset(path, georef, {{"nodes", static_cast<long long>(graph.nodes.size())}}, staged, why,
                        [&](GDALDatasetH ds, const std::string& fmt, const Srs& srs, std::string* reason) {
                          return write_node_layer(ds, fmt, graph, georef, srs, reason);
                        });
+}
+
+namespace {
+
+bool put_in_place(StagedFiles& staged, std::string* why) {
+  std::string reason, failed;
+  if (staged.put_in_place(&reason, &failed)) return true;
+  return fail_with(why, "cannot replace " + failed + ": " + reason);
+}
+
+}  // namespace
+
+bool write_branches(const std::string& path, const SkeletonGraph& graph, const Georef& georef,
+                    double simplify_tolerance, std::string* why) {
+  StagedFiles staged;
+  return stage_branches(path, graph, georef, simplify_tolerance, staged, why) && put_in_place(staged, why);
+}
+
+bool write_nodes(const std::string& path, const SkeletonGraph& graph, const Georef& georef, std::string* why) {
+  StagedFiles staged;
+  return stage_nodes(path, graph, georef, staged, why) && put_in_place(staged, why);
+}
+
+std::vector<std::string> vector_side_files(const std::string& path) {
+  const std::string ext = lower_extension(path);
+  if (ext == ".shp") {
+    std::vector<std::string> parts;
+    for (const char* part : {".shp", ".shx", ".dbf", ".prj", ".cpg"})
+      parts.push_back(fs::path(path).replace_extension(part).string());
+    return parts;
+  }
+  if (ext == ".gpkg") return {path, path + "-journal", path + "-wal", path + "-shm"};
+  return {path};
 }

@@ -4,6 +4,10 @@
 //                    the nodes as a second layer "nodes")
 //   write_nodes      the nodes as point features
 //   vector_format_for  the GDAL driver a file name's extension selects
+//   stage_branches, stage_nodes  the same files written under temporary
+//                    names and handed to a StagedFiles, which puts them in
+//                    place with the other files of the same image
+//   vector_side_files  every file a vector file of that name consists of
 //
 // Built only when GDAL is found (target solvik_vector). Nothing here prints
 // or keeps state; GDAL's drivers are registered on first use.
@@ -20,15 +24,26 @@
 //     length_px, from_node, to_node (-1 for a loop). Node attributes: id,
 //     component, kind ("end", "junction", "isolated"), degree; a node's
 //     point is its centroid.
-//  4. The file is written under a temporary name in the same folder and
-//     renamed when complete (each file of a shapefile set); on failure the
-//     partial files are removed and an earlier file of that name stays.
-//     Overwriting an existing file is allowed.
+//  4. The file is written under a temporary name in the same folder, read
+//     back (every layer must hold every feature: GeoJSON's writer does not
+//     report a write that failed), and renamed when complete (each file of
+//     a shapefile set); on failure the partial files are removed and an
+//     earlier file of that name stays. An earlier file is replaced; of an
+//     earlier shapefile set, the side files the new set lacks are removed
+//     with it, and side files of that name where no .shp was are left
+//     alone.
+//  5. An existing GeoPackage keeps its other layers: it is copied to the
+//     temporary name, this run's layers ("branches", "nodes") replaced
+//     there, and the copy put in its place. A .gpkg that is not a
+//     GeoPackage is refused, never replaced.
 #pragma once
 
 #include <string>
 
+#include <vector>
+
 #include "graph/skeleton_graph.h"
+#include "platform/host.h"
 
 // The GDAL driver name for the extension of `path` ("GeoJSON", "GPKG",
 // "ESRI Shapefile", "FlatGeobuf", "CSV"), or "" when it is none of these.
@@ -42,3 +57,15 @@ bool write_branches(const std::string& path, const SkeletonGraph& graph, const G
 
 // The nodes as points. False with `why` on failure.
 bool write_nodes(const std::string& path, const SkeletonGraph& graph, const Georef& georef, std::string* why);
+
+// As write_branches and write_nodes, but the finished temporary files are
+// handed to `staged`, which puts them in place (or removes them).
+bool stage_branches(const std::string& path, const SkeletonGraph& graph, const Georef& georef,
+                    double simplify_tolerance, StagedFiles& staged, std::string* why);
+bool stage_nodes(const std::string& path, const SkeletonGraph& graph, const Georef& georef, StagedFiles& staged,
+                 std::string* why);
+
+// The files a vector file written at `path` consists of: a shapefile's
+// .shp, .shx, .dbf, .prj and .cpg; a GeoPackage and its SQLite journal
+// files; the file alone otherwise.
+std::vector<std::string> vector_side_files(const std::string& path);

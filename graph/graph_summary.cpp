@@ -80,11 +80,7 @@ void put_number(std::string& line, double v) {
 
 }  // namespace
 
-bool write_summary_csv(const std::string& path, const SkeletonGraph& graph, const Georef& georef, std::string* why) {
-  auto fail = [why](const std::string& reason) {
-    if (why) *why = reason;
-    return false;
-  };
+std::string summary_csv_text(const SkeletonGraph& graph, const Georef& georef) {
   std::string text = "component,branches,end_points,junctions,isolated,loops,length,length_px,"
                      "min_line,min_column,max_line,max_column";
   text += georef.valid ? ",min_x,min_y,max_x,max_y\n" : "\n";
@@ -102,6 +98,15 @@ bool write_summary_csv(const std::string& path, const SkeletonGraph& graph, cons
       }
     text.push_back('\n');
   }
+  return text;
+}
+
+bool write_summary_csv(const std::string& path, const SkeletonGraph& graph, const Georef& georef, std::string* why) {
+  auto fail = [why](const std::string& reason) {
+    if (why) *why = reason;
+    return false;
+  };
+  const std::string text = summary_csv_text(graph, georef);
   std::string reason;
   const bool written = write_atomically(
       path, [&text](const std::string& tmp) {

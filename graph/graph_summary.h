@@ -2,6 +2,7 @@
 //
 //   ComponentSummary    the figures of one component
 //   summarize_components  one ComponentSummary per component, in order
+//   summary_csv_text    the summary as the text of a CSV file
 //   write_summary_csv   the summary as a CSV file, written atomically
 //
 // Needs no GDAL. Nothing here prints or keeps state.
@@ -35,4 +36,6 @@ std::vector<ComponentSummary> summarize_components(const SkeletonGraph& graph, c
 // temporary name in the same folder and renamed, so a failure leaves no
 // partial file (an earlier file of that name stays). False with `why` on
 // failure.
+std::string summary_csv_text(const SkeletonGraph& graph, const Georef& georef);
+
 bool write_summary_csv(const std::string& path, const SkeletonGraph& graph, const Georef& georef, std::string* why);

@@ -1,6 +1,7 @@
 // Host file system: see host.h.
 #include "platform/host.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -117,20 +118,58 @@ bool path_exists(const std::string& path) {
 
 #ifdef _WIN32
 
-bool write_atomically(const std::vector<AtomicOutput>& outputs, std::string* why) {
-  for (const AtomicOutput& o : outputs) {
-    std::string tmp = o.path + ".part";
-    if (!o.writer(tmp)) {
-      std::remove(tmp.c_str());
-      return fail(why, "the file could not be written completely");
+struct StagedFiles::Entry {
+  std::string temporary, target;
+};
+
+StagedFiles::StagedFiles() = default;
+
+StagedFiles::~StagedFiles() {
+  for (Entry* e : entries_) {
+    if (!e->temporary.empty()) std::remove(e->temporary.c_str());
+    delete e;
+  }
+}
+
+bool StagedFiles::write(const AtomicOutput& o, std::string* why) {
+  auto* e = new Entry{o.path + ".part", o.path};
+  entries_.push_back(e);
+  if (!o.writer(e->temporary)) return fail(why, "the file could not be written completely");
+  return true;
+}
+
+void StagedFiles::adopt(const std::string& temporary, const std::string& target) {
+  entries_.push_back(new Entry{temporary, target});
+}
+
+void StagedFiles::remove_with(const std::string& target) { entries_.push_back(new Entry{"", target}); }
+
+bool StagedFiles::put_in_place(std::string* why, std::string* failed) {
+  for (Entry* e : entries_) {
+    if (e->temporary.empty()) {
+      std::remove(e->target.c_str());
+      continue;
     }
-    if (!MoveFileExA(tmp.c_str(), o.path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-      std::remove(tmp.c_str());
+    if (!MoveFileExA(e->temporary.c_str(), e->target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      if (failed) *failed = e->target;
       return fail(why, "the file could not be put in place");
     }
+    e->temporary.clear();
   }
   return true;
 }
+
+bool write_atomically(const std::vector<AtomicOutput>& outputs, std::string* why, std::size_t* failed) {
+  StagedFiles staged;
+  for (std::size_t k = 0; k < outputs.size(); ++k)
+    if (!staged.write(outputs[k], why)) {
+      if (failed) *failed = k;
+      return false;
+    }
+  return staged.put_in_place(why);
+}
+
+void ensure_standard_descriptors() {}
 
 RemovedOnInterrupt::RemovedOnInterrupt(const std::vector<std::string>&) {}
 RemovedOnInterrupt::~RemovedOnInterrupt() = default;
@@ -209,10 +248,10 @@ struct Temporary {
   }
 };
 
-bool make_temporary(const std::string& folder, Temporary& t, std::string* why) {
+bool make_temporary(const std::string& folder, Temporary& t, std::string* why, bool named) {
 #ifdef O_TMPFILE
-  t.fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-  if (t.fd >= 0) {
+  if (!named) t.fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+  if (!named && t.fd >= 0) {
     t.path = "/proc/self/fd/" + std::to_string(t.fd);
     if (access(t.path.c_str(), W_OK) == 0) return true;
     ::close(t.fd);
@@ -268,53 +307,170 @@ class SignalsHeld {
   sigset_t old_;
 };
 
-// An exclusive lock on a folder while it lives (none when the folder cannot
-// be opened: the renames still happen, only not as one group).
-class FolderLock {
+// Exclusive locks on several folders while it lives: each folder once
+// whatever its spelling (a second lock on one folder would wait for the
+// first), taken in the order of their identities, the same for every run.
+class FolderLocks {
  public:
-  explicit FolderLock(const std::string& folder) : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-    if (fd_ >= 0) {
-      while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+  explicit FolderLocks(const std::vector<std::string>& folders) {
+    std::vector<std::pair<std::pair<dev_t, ino_t>, int>> opened;
+    for (const std::string& folder : folders) {
+      const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      struct stat st{};
+      if (fd < 0) continue;
+      if (fstat(fd, &st) != 0) {
+        ::close(fd);
+        continue;
       }
+      opened.push_back({{st.st_dev, st.st_ino}, fd});
+    }
+    std::sort(opened.begin(), opened.end());
+    for (std::size_t k = 0; k < opened.size(); ++k) {
+      if (k > 0 && opened[k].first == opened[k - 1].first) {
+        ::close(opened[k].second);
+        continue;
+      }
+      while (flock(opened[k].second, LOCK_EX) != 0 && errno == EINTR) {
+      }
+      fds_.push_back(opened[k].second);
     }
   }
-  ~FolderLock() {
-    if (fd_ >= 0) ::close(fd_);
+  ~FolderLocks() {
+    for (int fd : fds_) ::close(fd);
   }
+  FolderLocks(const FolderLocks&) = delete;
+  FolderLocks& operator=(const FolderLocks&) = delete;
 
  private:
-  int fd_;
+  std::vector<int> fds_;
 };
 
 }  // namespace
 
-bool write_atomically(const std::vector<AtomicOutput>& outputs, std::string* why) {
-  std::vector<Temporary> temps(outputs.size());
-  for (std::size_t k = 0; k < outputs.size(); ++k) {
-    const std::string folder = folder_of(outputs[k].path);
-    if (!make_temporary(folder, temps[k], why)) return false;
-    errno = 0;
-    if (!outputs[k].writer(temps[k].path)) {
-      return fail(why, errno ? std::strerror(errno) : "the file could not be written completely");
-    }
-    if (!temps[k].name.empty()) {
-      // a named temporary file was made private; a result gets what a new
-      // file would get
-      mode_t mask = umask(0);
-      umask(mask);
-      if (chmod(temps[k].name.c_str(), 0666 & ~mask) != 0) return fail(why, std::strerror(errno));
-    }
-  }
-  if (outputs.empty()) return true;
-  SignalsHeld held;
-  FolderLock lock(folder_of(outputs[0].path));
-  for (std::size_t k = 0; k < outputs.size(); ++k)
-    if (!name_temporary(folder_of(outputs[k].path), temps[k], why)) return false;
-  for (std::size_t k = 0; k < outputs.size(); ++k) {
-    if (rename(temps[k].name.c_str(), outputs[k].path.c_str()) != 0) return fail(why, std::strerror(errno));
-    temps[k].name.clear();
+struct StagedFiles::Entry {
+  Temporary temp;
+  std::string target;
+  bool removal = false;  // the target goes, nothing takes its place
+};
+
+StagedFiles::StagedFiles() = default;
+
+StagedFiles::~StagedFiles() {
+  for (Entry* e : entries_) delete e;
+}
+
+bool StagedFiles::write(const AtomicOutput& output, std::string* why) {
+  auto* e = new Entry;
+  entries_.push_back(e);
+  e->target = output.path;
+  Temporary& t = e->temp;
+  const std::string folder = folder_of(output.path);
+  if (!make_temporary(folder, t, why, output.named)) return false;
+  errno = 0;
+  if (!output.writer(t.path)) return fail(why, errno ? std::strerror(errno) : "the file could not be written completely");
+  if (!t.name.empty()) {
+    // a named temporary file was made private; a result gets what a new
+    // file would get
+    mode_t mask = umask(0);
+    umask(mask);
+    if (chmod(t.name.c_str(), 0666 & ~mask) != 0) return fail(why, std::strerror(errno));
   }
   return true;
+}
+
+void StagedFiles::adopt(const std::string& temporary, const std::string& target) {
+  auto* e = new Entry;
+  entries_.push_back(e);
+  e->target = target;
+  e->temp.slot = remember_name(temporary);
+  e->temp.name = e->temp.path = temporary;
+}
+
+void StagedFiles::remove_with(const std::string& target) {
+  auto* e = new Entry;
+  entries_.push_back(e);
+  e->target = target;
+  e->removal = true;
+}
+
+bool StagedFiles::put_in_place(std::string* why, std::string* failed) {
+  if (entries_.empty()) return true;
+  auto failing = [&](const std::string& target, const std::string& reason) {
+    if (failed) *failed = target;
+    return fail(why, reason);
+  };
+  SignalsHeld held;
+  std::vector<std::string> folders;
+  for (const Entry* e : entries_) folders.push_back(folder_of(e->target));
+  FolderLocks locks(folders);
+  for (Entry* e : entries_)
+    if (!e->removal && !name_temporary(folder_of(e->target), e->temp, why)) return failing(e->target, *why);
+  std::string reason;
+  for (Entry* e : entries_)
+    if (!replaceable(e->target, &reason)) return failing(e->target, reason);
+  // the earlier files get a second name, so a rename that fails half way
+  // can give the group back what it had
+  std::vector<Temporary> earlier(entries_.size());
+  for (std::size_t k = 0; k < entries_.size(); ++k) {
+    struct stat st{};
+    if (lstat(entries_[k]->target.c_str(), &st) != 0) continue;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const std::string name = short_name(folder_of(entries_[k]->target));
+      earlier[k].slot = remember_name(name);
+      if (link(entries_[k]->target.c_str(), name.c_str()) == 0) {
+        earlier[k].name = name;
+        break;
+      }
+      forget_name(earlier[k].slot);
+      earlier[k].slot = -1;
+      if (errno != EEXIST) break;
+    }
+  }
+  for (std::size_t k = 0; k < entries_.size(); ++k) {
+    Entry& e = *entries_[k];
+    if (e.removal ? unlink(e.target.c_str()) == 0 || errno == ENOENT : rename(e.temp.name.c_str(), e.target.c_str()) == 0) {
+      e.temp.name.clear();
+      continue;
+    }
+    const std::string error = std::strerror(errno);
+    for (std::size_t j = 0; j < k; ++j) {
+      if (!earlier[j].name.empty()) {
+        if (rename(earlier[j].name.c_str(), entries_[j]->target.c_str()) == 0) earlier[j].name.clear();
+      } else if (!entries_[j]->removal) {
+        unlink(entries_[j]->target.c_str());
+      }
+    }
+    return failing(e.target, error);
+  }
+  return true;  // the second names go with `earlier`
+}
+
+bool write_atomically(const std::vector<AtomicOutput>& outputs, std::string* why, std::size_t* failed) {
+  StagedFiles staged;
+  for (std::size_t k = 0; k < outputs.size(); ++k) {
+    if (!staged.write(outputs[k], why)) {
+      if (failed) *failed = k;
+      return false;
+    }
+  }
+  std::string failed_target;
+  if (staged.put_in_place(why, &failed_target)) return true;
+  if (failed)
+    for (std::size_t k = 0; k < outputs.size(); ++k)
+      if (outputs[k].path == failed_target) *failed = k;
+  return false;
+}
+
+void ensure_standard_descriptors() {
+  for (int fd = 0; fd < 3; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // the lowest free descriptor is `fd` itself, the lower ones being open
+    const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) {
+      dup2(opened, fd);
+      ::close(opened);
+    }
+  }
 }
 
 RemovedOnInterrupt::RemovedOnInterrupt(const std::vector<std::string>& names) {
@@ -335,6 +491,21 @@ void install_interrupt_cleanup() {
 }
 
 #endif
+
+bool replaceable(const std::string& path, std::string* why) {
+#ifdef _WIN32
+  (void)path;
+  (void)why;
+  return true;
+#else
+  struct stat st{};
+  if (lstat(path.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR ? true : fail(why, std::strerror(errno));
+  if (S_ISLNK(st.st_mode)) return true;
+  if (S_ISDIR(st.st_mode)) return fail(why, "it is a folder");
+  if (!S_ISREG(st.st_mode)) return fail(why, "it is not a regular file");
+  return true;
+#endif
+}
 
 std::string temporary_name_beside(const std::string& path, const std::string& extension) {
   static thread_local std::mt19937_64 rng{std::random_device{}() ^

@@ -11,6 +11,9 @@
 //   same_file            do two host paths name one existing file?
 //   path_exists          is there anything (even a dangling link) at a path?
 //   write_atomically     write one or more files, each whole or not at all
+//   StagedFiles          files written to temporaries, put in place together
+//   replaceable          may a result be renamed over what is at a path?
+//   ensure_standard_descriptors  descriptors 0, 1 and 2 open before any file
 //   temporary_name_beside  a fresh hidden name beside a path, for writers
 //                        that need a real name (a file and its side files)
 //   RemovedOnInterrupt   names an interrupt removes while it lives
@@ -57,9 +60,13 @@ bool path_exists(const std::string& path);
 // One file to write: its host path and the code that writes it. `writer`
 // gets a host path to create (fopen "w"/"wb" works on it) and returns true
 // when it wrote the file completely and closed it.
+// `named`: the writer is given a real file name in the target's folder,
+// never a /proc/self/fd path (for libraries that look for files beside the
+// one they write).
 struct AtomicOutput {
   std::string path;
   std::function<bool(const std::string& tmp_path)> writer;
+  bool named = false;
 };
 
 // Writes every output to a temporary file in its own folder, then puts all
@@ -72,10 +79,55 @@ struct AtomicOutput {
 // Where the file system allows it the temporary file has no name until it is
 // complete (even a killed run leaves nothing); elsewhere its name is short
 // (".sv" and six characters), so any result name the folder accepts works.
-// A result gets the permissions that the umask gives a new file.
-bool write_atomically(const std::vector<AtomicOutput>& outputs, std::string* why);
+// A result gets the permissions that the umask gives a new file. Before
+// anything is renamed every target is checked to be replaceable, so a
+// folder in the place of a descriptor stops the group before its raster
+// moves; `failed` (when given) gets the index of the output that failed.
+bool write_atomically(const std::vector<AtomicOutput>& outputs, std::string* why, std::size_t* failed = nullptr);
 bool write_atomically(const std::string& path, const std::function<bool(const std::string& tmp_path)>& writer,
                       std::string* why);
+
+// May a finished file be renamed onto `path`? True when nothing is there,
+// or a regular file, or a link (the link is replaced, not what it leads
+// to). False with `why` ("it is a folder", "it is not a regular file")
+// otherwise.
+bool replaceable(const std::string& path, std::string* why);
+
+// Files of one group (a result, its descriptor, its graph files) written to
+// temporaries first and put in place together by put_in_place: every
+// target checked replaceable first, then the renames under a lock of every
+// target's folder with interrupts held back; a rename that fails puts
+// the earlier files of the group back. Whatever has not been put in place
+// is removed when the group ends.
+class StagedFiles {
+ public:
+  StagedFiles();
+  ~StagedFiles();
+  StagedFiles(const StagedFiles&) = delete;
+  StagedFiles& operator=(const StagedFiles&) = delete;
+
+  // Writes one output to a temporary file beside its target. False with
+  // `why` when the writer fails.
+  bool write(const AtomicOutput& output, std::string* why);
+  // A file the caller wrote itself at `temporary` (beside `target`, a name
+  // from temporary_name_beside), to become `target`.
+  void adopt(const std::string& temporary, const std::string& target);
+  // A file the group replaces by nothing (a side file of an earlier set
+  // that the new set lacks): removed with the renames, put back with them.
+  void remove_with(const std::string& target);
+  // Puts every file in place. False with `why` (the reason) and `failed`
+  // (the target that failed) when one cannot be; nothing is then changed.
+  bool put_in_place(std::string* why, std::string* failed = nullptr);
+
+ private:
+  struct Entry;
+  std::vector<Entry*> entries_;
+};
+
+// Makes sure descriptors 0, 1 and 2 are open, on /dev/null where they are
+// closed, so no file the program opens later takes one of them (a result
+// in the place of standard error would receive its messages).
+void ensure_standard_descriptors();
 
 // "<folder>/.<name>.<random>.tmp<extension>": a name nothing uses yet in
 // the folder of `path`, so a rename onto `path` stays within one file

@@ -1,12 +1,17 @@
 // The host layer (logical paths, names that must stay inside the base
-// folder) and the console's number rule.
+// folder), the console's number rule, groups of files put in place
+// together, and the standard descriptors.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -115,4 +120,108 @@ TEST(InterruptCleanup, NamesFromManyThreadsAreRemovedBySignal) {
   for (const auto& e : std::filesystem::directory_iterator(dir)) left.push_back(e.path().filename().string());
   EXPECT_EQ(left, std::vector<std::string>{"kept"});
   std::filesystem::remove_all(dir);
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string text_of(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Everything in a folder, name -> bytes ("<dir>", "<fifo>" for others).
+std::map<std::string, std::string> folder_state(const fs::path& dir) {
+  std::map<std::string, std::string> m;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    const auto t = e.symlink_status().type();
+    m[e.path().filename().string()] =
+        t == fs::file_type::directory ? "<dir>" : t == fs::file_type::fifo ? "<fifo>" : text_of(e.path());
+  }
+  return m;
+}
+
+}  // namespace
+
+// A group of files goes in place whole or not at all: a folder or a FIFO
+// in the place of any target, a writer that fails, or a rename that fails
+// half way leaves every earlier file as it was and no temporary behind.
+TEST(StagedFiles, AGroupGoesInPlaceWholeOrNotAtAll) {
+  struct Case {
+    const char* what;
+    int folder_at, fifo_at;  // which target is in the way (-1: none)
+    bool writer_fails, rename_fails;
+    const char* says;        // "" when the group goes in place
+  };
+  const Case kCases[] = {
+      {"all in place", -1, -1, false, false, ""},
+      {"a folder in the place of the second", 1, -1, false, false, "it is a folder"},
+      {"a FIFO in the place of the third", -1, 2, false, false, "it is not a regular file"},
+      {"the last writer fails", -1, -1, true, false, "the file could not be written completely"},
+      {"the last rename fails after two were made", -1, -1, false, true, "No such file or directory"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    const fs::path dir = fs::temp_directory_path() / ("staged." + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const std::string t[4] = {(dir / "r.raw").string(), (dir / "r.txt").string(), (dir / "v.csv").string(),
+                              (dir / "v.prj").string()};
+    for (int k = 0; k < 4; ++k) std::ofstream(t[k]) << "earlier " << k;
+    if (c.folder_at >= 0) {
+      fs::remove(t[c.folder_at]);
+      fs::create_directory(t[c.folder_at]);
+    }
+    if (c.fifo_at >= 0) {
+      fs::remove(t[c.fifo_at]);
+      mkfifo(t[c.fifo_at].c_str(), 0600);
+    }
+    const auto before = folder_state(dir);
+    std::string why, failed;
+    bool ok = true;
+    {
+      StagedFiles staged;
+      auto writer = [](const char* text) {
+        return [text](const std::string& tmp) { return static_cast<bool>(std::ofstream(tmp) << text); };
+      };
+      ok = staged.write({t[0], writer("new 0")}, &why) && staged.write({t[1], writer("new 1"), true}, &why);
+      const std::string adopted = temporary_name_beside(t[2], ".csv");
+      if (!c.rename_fails) std::ofstream(adopted) << "new 2";
+      staged.adopt(adopted, t[2]);
+      staged.remove_with(t[3]);
+      if (ok && c.writer_fails) ok = staged.write({t[0] + ".more", [](const std::string&) { return false; }}, &why);
+      if (ok) ok = staged.put_in_place(&why, &failed);
+    }
+    EXPECT_EQ(ok, *c.says == 0) << why;
+    if (*c.says) {
+      EXPECT_EQ(why, c.says);
+      EXPECT_EQ(folder_state(dir), before);
+      const int in_the_way = c.folder_at >= 0 ? c.folder_at : c.fifo_at;
+      if (in_the_way >= 0) {
+        EXPECT_EQ(failed, t[in_the_way]);
+      }
+    } else {
+      EXPECT_EQ(folder_state(dir), (std::map<std::string, std::string>{
+                                       {"r.raw", "new 0"}, {"r.txt", "new 1"}, {"v.csv", "new 2"}}));
+    }
+    fs::remove_all(dir);
+  }
+}
+
+// A program started with standard error closed gets /dev/null there, so
+// the first file it opens is not descriptor 2.
+TEST(StandardDescriptors, ClosedOnesAreOpenedOnDevNull) {
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(2);
+    close(0);
+    ensure_standard_descriptors();
+    const int fd = ::open(".", O_RDONLY);
+    _exit(fd > 2 && fcntl(0, F_GETFD) != -1 && fcntl(2, F_GETFD) != -1 ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }

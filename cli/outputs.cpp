@@ -1,0 +1,291 @@
+// The files of a run: see outputs.h.
+//
+// Notes
+//  1. One image's files are one group: the vector files are written first
+//     (they fail most often: a folder missing, a GeoPackage that is not
+//     one), then the summary, then the raster and its descriptor, each to
+//     a temporary file; only when all are complete are they renamed, after
+//     every target was checked, so a run never leaves half of an image's
+//     results new and half old.
+//  2. Files are compared by identity (device and inode) where they exist,
+//     by their resolved absolute path where they do not yet, so "./a.png",
+//     a folder link and a hard link all count as the same file.
+#include "cli/outputs.h"
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+
+#include "LIB/image.h"
+#include "graph/graph_summary.h"
+#include "graph/skeleton_graph.h"
+#include "platform/host.h"
+
+#ifdef SOLVIK_HAVE_GDAL_RASTER
+#include "formats/gdal_raster.h"
+#endif
+
+#ifdef SOLVIK_HAVE_VECTOR
+#include "formats/vector_file.h"
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool fail(std::string* why, std::string text) {
+  if (why) *why = std::move(text);
+  return false;
+}
+
+// The path with its extension replaced by `ext`.
+std::string with_extension(const std::string& path, const std::string& ext) {
+  const std::size_t slash = path.find_last_of('/');
+  const std::size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path + ext;
+  return path.substr(0, dot) + ext;
+}
+
+// The files a graph file of that name consists of.
+std::vector<std::string> graph_file_parts(const std::string& path) {
+#ifdef SOLVIK_HAVE_VECTOR
+  return vector_side_files(path);
+#else
+  return {path};
+#endif
+}
+
+// What identifies a file (note 2).
+std::string identity(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0) {
+    // built by appending: GCC 12 warns falsely on literal + string temporaries
+    std::string id = "#";
+    id.append(std::to_string(static_cast<unsigned long long>(st.st_dev))).append(":");
+    return id.append(std::to_string(static_cast<unsigned long long>(st.st_ino)));
+  }
+  std::error_code ec;
+  fs::path p = fs::weakly_canonical(fs::absolute(path, ec), ec);
+  return ec ? path : p.lexically_normal().string();
+}
+
+std::string named(const PlannedFile& f) { return f.what + " " + f.path; }
+
+// --- results ----------------------------------------------------------------------
+
+bool north_up_square(const ImageGeoref& g) {
+  const double* t = g.geotransform;
+  return g.valid && t[2] == 0 && t[4] == 0 && t[1] > 0 && std::fabs(t[5] + t[1]) <= 1e-9 * t[1];
+}
+
+RasterDescriptor result_descriptor(const Carried& c) {
+  if (c.descriptor) return *c.descriptor;
+  // as the dialogue creates a missing descriptor: type 1, values 0 to 255
+  RasterDescriptor d{c.lines, c.columns, 1, 0, 255, 1};
+  if (north_up_square(c.georef) && c.georef.geotransform[1] >= 1 &&
+      c.georef.geotransform[1] == std::floor(c.georef.geotransform[1]) && c.georef.geotransform[1] < 2147483647.0)
+    d.taille_pix = static_cast<int>(c.georef.geotransform[1]);
+  return d;
+}
+
+std::string result_grid_header(const Carried& c) {
+  if (c.grid_header)
+    return asc_header_text(c.columns, c.lines, c.grid_header->X_min, c.grid_header->Y_min, c.grid_header->dpix_size);
+  if (north_up_square(c.georef)) {
+    const double* t = c.georef.geotransform;
+    return asc_header_text(c.columns, c.lines, t[0], t[3] + c.lines * t[5], t[1]);
+  }
+  return asc_header_text(c.columns, c.lines, 0.0, 0.0, 1.0);
+}
+
+// A writer that fills the temporary file at `tmp` through a stdio stream.
+template <typename Write>
+std::function<bool(const std::string&)> through_stream(const char* mode, Write write) {
+  return [mode, write](const std::string& tmp) {
+    FILE* f = std::fopen(tmp.c_str(), mode);
+    if (!f) return false;
+    bool ok = write(f);
+    ok = std::fclose(f) == 0 && ok;
+    return ok;
+  };
+}
+
+// The raster result (and a raster's descriptor) as outputs of the group;
+// false with `why` when the extension has no writer in this build.
+bool result_outputs(const std::string& output, const unsigned char* const* rows, const Carried& c,
+                    const std::function<void(double)>& progress, std::shared_ptr<std::string> gdal_why,
+                    std::vector<AtomicOutput>& files, std::string* why) {
+  const std::string ext = extension_of(output);
+  const int lines = c.lines, columns = c.columns;
+  switch (result_kind(ext)) {
+    case ResultKind::raw: {
+      const RasterDescriptor d = result_descriptor(c);
+      files.push_back({output, through_stream("wb", [=](FILE* f) { return write_raster_rows(f, rows, lines, columns); })});
+      files.push_back({with_extension(output, ".txt"), through_stream("w", [=](FILE* f) { return write_descriptor(f, d); })});
+      return true;
+    }
+    case ResultKind::bmp:
+      files.push_back({output, [=](const std::string& tmp) {
+                         return SauveBMP(tmp.c_str(), const_cast<unsigned char**>(rows), columns, lines, 0, nullptr) == 0;
+                       }});
+      return true;
+    case ResultKind::asc: {
+      const std::string header = result_grid_header(c);
+      files.push_back({output, through_stream("w", [=](FILE* f) {
+                         return std::fwrite(header.data(), 1, header.size(), f) == header.size() &&
+                                asc_write_grid([f](const char* data, std::size_t n) { return std::fwrite(data, 1, n, f) == n; },
+                                               const_cast<unsigned char* const*>(rows), lines, columns, nullptr);
+                       })});
+      return true;
+    }
+    case ResultKind::gdal: {
+#ifdef SOLVIK_HAVE_GDAL_RASTER
+      const std::string driver = gdal_driver_for(ext);
+      // GDAL gets a real name beside the result: given /proc/self/fd/N it
+      // would look for side files "beside" it, among the program's own
+      // descriptors
+      files.push_back({output,
+                       [=](const std::string& tmp) {
+                         return write_gdal_raster(tmp, driver, rows, lines, columns, c.georef,
+                                                  [&progress](double f) {
+                                                    if (progress) progress(f);
+                                                  },
+                                                  gdal_why.get());
+                       },
+                       true});
+      return true;
+#else
+      (void)progress;
+      (void)gdal_why;
+      return fail(why, "writing " + ext + " files needs GDAL, which this build of solvik lacks");
+#endif
+    }
+    case ResultKind::none:
+      break;
+  }
+  return fail(why, "results cannot be written as '" + ext + "' (choose .tif, .png, .pgm, .bmp, .asc or .raw)");
+}
+
+}  // namespace
+
+// --- the plan ---------------------------------------------------------------------
+
+std::vector<PlannedFile> planned_outputs(const ImageJob& job, std::size_t image) {
+  std::vector<PlannedFile> files{{job.output, "the result", image}};
+  if (result_kind(extension_of(job.output)) == ResultKind::raw)
+    files.push_back({with_extension(job.output, ".txt"), "the result's descriptor", image});
+  const std::pair<const std::string*, const char*> graph[] = {{&job.vector_file, "lines"}, {&job.nodes_file, "nodes"}};
+  for (const auto& [path, what] : graph) {
+    if (path->empty()) continue;
+    const std::vector<std::string> parts = graph_file_parts(*path);
+    for (std::size_t k = 0; k < parts.size(); ++k)
+      files.push_back({parts[k], std::string(k == 0 ? "the " : "a side file of the ").append(what), image});
+  }
+  if (!job.summary_file.empty()) files.push_back({job.summary_file, "the summary", image});
+  return files;
+}
+
+std::vector<PlannedFile> files_read(const ImageJob& job, std::size_t image) {
+  std::vector<PlannedFile> files{{job.input, "the input", image}};
+  const std::string ext = extension_of(job.input);
+  if (ext == ".raw") {
+    files.push_back({with_extension(job.input, ".txt"), "the input", image});
+    return files;
+  }
+#ifdef SOLVIK_HAVE_GDAL_RASTER
+  for (const std::string& f : gdal_files_read(job.input))
+    files.push_back({f, "the file", image});
+#endif
+  return files;
+}
+
+bool check_output_plan(const std::vector<ImageJob>& jobs, std::string* why) {
+  std::map<std::string, PlannedFile> read, written;
+  for (std::size_t k = 0; k < jobs.size(); ++k)
+    for (const PlannedFile& f : files_read(jobs[k], k)) read.emplace(identity(f.path), f);
+  for (std::size_t k = 0; k < jobs.size(); ++k) {
+    const std::string& input = jobs[k].input;
+    for (const PlannedFile& out : planned_outputs(jobs[k], k)) {
+      std::string reason;
+      if (!replaceable(out.path, &reason))
+        return fail(why, input + ": " + named(out) + " cannot be replaced: " + reason);
+      const std::string id = identity(out.path);
+      if (auto r = read.find(id); r != read.end()) {
+        const PlannedFile& in = r->second;
+        const std::string whose = in.what == "the file" ? " that " + jobs[in.image].input + " reads" : "";
+        return fail(why, input + ": " + named(out) + " would replace " + named(in) + whose);
+      }
+      auto [at, fresh] = written.emplace(id, out);
+      if (!fresh) {
+        const PlannedFile& other = at->second;
+        const std::string whose = other.image == k ? "" : " of " + jobs[other.image].input;
+        return fail(why, input + ": " + named(out) + " would also be " + named(other) + whose);
+      }
+    }
+  }
+  return true;
+}
+
+bool outputs_spare_inputs(const ImageJob& job, const std::string& descriptor_path, std::string* why) {
+  std::vector<std::string> inputs{job.input};
+  if (!descriptor_path.empty()) inputs.push_back(descriptor_path);
+  if (job.protected_files) inputs.insert(inputs.end(), job.protected_files->begin(), job.protected_files->end());
+  for (const PlannedFile& out : planned_outputs(job, 0))
+    for (const std::string& in : inputs)
+      if (same_file(in, out.path)) return fail(why, named(out) + " would replace the input " + in);
+  return true;
+}
+
+// --- writing ----------------------------------------------------------------------
+
+bool write_outputs(const ImageJob& job, const Options& o, const unsigned char* const* rows, const Carried& c,
+                   const SkeletonGraph* skeleton_graph, const std::function<void(double)>& progress, std::string* why) {
+  StagedFiles staged;
+  std::string reason;
+  const bool graph_wanted = !job.vector_file.empty() || !job.nodes_file.empty() || !job.summary_file.empty();
+  if (graph_wanted) {
+    if (!skeleton_graph) return fail(why, "the skeleton's graph was not made");
+    const SkeletonGraph& graph = *skeleton_graph;
+    Georef georef;
+    georef.valid = c.georef.valid;
+    std::copy(c.georef.geotransform, c.georef.geotransform + 6, georef.geotransform);
+    georef.wkt = c.georef.wkt;
+#ifdef SOLVIK_HAVE_VECTOR
+    if (!job.vector_file.empty() && !stage_branches(job.vector_file, graph, georef, o.simplify, staged, &reason))
+      return fail(why, "the lines " + job.vector_file + " could not be written: " + reason);
+    if (!job.nodes_file.empty() && !stage_nodes(job.nodes_file, graph, georef, staged, &reason))
+      return fail(why, "the nodes " + job.nodes_file + " could not be written: " + reason);
+#else
+    if (!job.vector_file.empty() || !job.nodes_file.empty())
+      return fail(why, "vector files need GDAL, which this build of solvik lacks");
+#endif
+    if (!job.summary_file.empty()) {
+      const std::string text = summary_csv_text(graph, georef);
+      if (!staged.write({job.summary_file, through_stream("wb", [text](FILE* f) {
+                           return std::fwrite(text.data(), 1, text.size(), f) == text.size();
+                         })},
+                        &reason))
+        return fail(why, "the summary " + job.summary_file + " could not be written: " + reason);
+    }
+  }
+  std::vector<AtomicOutput> results;
+  auto gdal_why = std::make_shared<std::string>();
+  if (!result_outputs(job.output, rows, c, progress, gdal_why, results, &reason))
+    return fail(why, "the result " + job.output + " could not be written: " + reason);
+  for (const AtomicOutput& r : results)
+    if (!staged.write(r, &reason)) {
+      if (!gdal_why->empty()) reason = *gdal_why;
+      return fail(why, "the result " + r.path + " could not be written: " + reason);
+    }
+  std::string failed;
+  if (!staged.put_in_place(&reason, &failed)) {
+    for (const PlannedFile& f : planned_outputs(job, 0))
+      if (f.path == failed) return fail(why, named(f) + " could not be written: " + reason);
+    return fail(why, failed + " could not be written: " + reason);
+  }
+  return true;
+}
