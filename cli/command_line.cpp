@@ -41,6 +41,16 @@ std::string graph_file_for(const std::string& result, const std::string& given) 
   return result.substr(0, result.size() - extension_of(result).size()) + ext;
 }
 
+// A usage error: the error, then the forms (the first lines of the help),
+// not the whole help that would push the error off the screen.
+int usage_error(const std::string& why) {
+  const std::string usage = usage_text();
+  const std::size_t forms = usage.find("\n\n");
+  std::fprintf(stderr, "solvik: %s\n\n%s\n\nRun 'solvik --help' for the options.\n", why.c_str(),
+               usage.substr(0, forms).c_str());
+  return 2;
+}
+
 class FailureLines {
  public:
   void add(const std::string& line) {
@@ -77,6 +87,7 @@ int run_batch(const Options& o, Messages& messages) {
   }
   std::atomic<std::size_t> next{0};
   std::atomic<std::size_t> done{0};
+  std::atomic<bool> usage_failed{false};  // an image needed -w
   const bool count_shown = jobs.size() > 1 && (o.progress || messages.progress_for(0));
   auto work = [&] {
     for (std::size_t k = next++; k < jobs.size(); k = next++) {
@@ -84,8 +95,10 @@ int run_batch(const Options& o, Messages& messages) {
       std::string why;
       if (!b.clash.empty())
         failures.add(b.job.input + ": its result " + b.job.output + " would also be the result of " + b.clash);
-      else if (!thin_image(b.job, o, messages, &why))
+      else if (bool usage = false; !thin_image(b.job, o, messages, &why, &usage)) {
         failures.add(b.job.input + ": " + why);
+        if (usage) usage_failed = true;
+      }
       const std::size_t finished = ++done;
       if (count_shown)
         messages.progress(std::to_string(finished) + " of " + std::to_string(jobs.size()) + " images",
@@ -96,6 +109,7 @@ int run_batch(const Options& o, Messages& messages) {
   for (unsigned t = 1; t < workers; ++t) threads.emplace_back(work);
   work();
   for (std::thread& t : threads) t.join();
+  if (usage_failed) return 2;
   return failures.count() ? 1 : 0;
 }
 
@@ -123,15 +137,7 @@ int run_command_line(int argc, char** argv) {
   Options o;
   Action action = Action::run;
   std::string why;
-  if (!parse_options(argc, argv, o, action, &why)) {
-    // the error, then the forms (the first lines of the help), not the
-    // whole help that would push the error off the screen
-    const std::string usage = usage_text();
-    const std::size_t forms = usage.find("\n\n");
-    std::fprintf(stderr, "solvik: %s\n\n%s\n\nRun 'solvik --help' for the options.\n", why.c_str(),
-                 usage.substr(0, forms).c_str());
-    return 2;
-  }
+  if (!parse_options(argc, argv, o, action, &why)) return usage_error(why);
   switch (action) {
     case Action::help:
       std::fputs(usage_text(), stdout);
@@ -159,7 +165,8 @@ int run_command_line(int argc, char** argv) {
   job.vector_file = o.vector_file;
   job.nodes_file = o.nodes_file;
   job.summary_file = o.summary_file;
-  if (!thin_image(job, o, messages, &why)) {
+  if (bool usage = false; !thin_image(job, o, messages, &why, &usage)) {
+    if (usage) return usage_error(job.input + ": " + why);
     std::fprintf(stderr, "%s: %s\n", job.input.c_str(), why.c_str());
     return 1;
   }

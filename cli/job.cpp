@@ -183,6 +183,29 @@ int otsu_split(const std::vector<double>& histogram) {
   return (first + last) / 2;
 }
 
+// The window when -w was not given, by what the data is: 8-bit data as the
+// dialogue thresholds it (128:255), 1-bit data its non-zero pixels, an ASCII
+// grid of whole numbers 0 to 255 as the dialogue reads its grids (grey
+// levels). Any other data asks for -w, naming its range: `usage` is then set.
+bool default_window(ImageSource& source, WindowKind& kind, Window& window, bool* usage, std::string* why) {
+  if (source.samples == Samples::bit) {
+    kind = WindowKind::nonzero;
+    return true;
+  }
+  kind = WindowKind::range;
+  window.lo = 128;
+  window.hi = 255;
+  if (source.samples == Samples::byte) return true;
+  ValueRange range;
+  if (!value_range(source, range, why)) return false;
+  if (source.grid_header && range.whole && (range.count == 0 || (range.lo >= 0 && range.hi <= 255))) return true;
+  if (usage) *usage = true;
+  const std::string held = range.count == 0 ? "no value (all are nodata)"
+                                            : source.sample_type + " values from " + number_text(range.lo) + " to " +
+                                                  number_text(range.hi);
+  return fail(why, "it holds " + held + ": say which are the objects with -w MIN:MAX (or -w dark, bright or nonzero)");
+}
+
 bool otsu_window(ImageSource& source, WindowKind kind, Window& window, std::string* why) {
   ValueRange range;
   if (!value_range(source, range, why)) return false;
@@ -245,14 +268,20 @@ RasterDescriptor result_descriptor(const Carried& c) {
   return d;
 }
 
-std::string result_grid_header(const Carried& c) {
-  if (c.grid_header)
-    return asc_header_text(c.columns, c.lines, c.grid_header->X_min, c.grid_header->Y_min, c.grid_header->dpix_size);
-  if (north_up_square(c.georef)) {
+std::string result_grid_header(const Carried& c, const ResultSettings& settings) {
+  double x = 0.0, y = 0.0, cell = 1.0;
+  if (c.grid_header) {
+    x = c.grid_header->X_min;
+    y = c.grid_header->Y_min;
+    cell = c.grid_header->dpix_size;
+  } else if (north_up_square(c.georef)) {
     const double* t = c.georef.geotransform;
-    return asc_header_text(c.columns, c.lines, t[0], t[3] + c.lines * t[5], t[1]);
+    x = t[0];
+    y = t[3] + c.lines * t[5];
+    cell = t[1];
   }
-  return asc_header_text(c.columns, c.lines, 0.0, 0.0, 1.0);
+  if (!settings.nodata && !settings.nodata_dropped) return asc_header_text(c.columns, c.lines, x, y, cell);
+  return asc_header_text(c.columns, c.lines, x, y, cell, settings.nodata);
 }
 
 // A writer that fills the temporary file at `tmp` through a stdio stream.
@@ -268,11 +297,11 @@ std::function<bool(const std::string&)> through_stream(const char* mode, Write w
 }
 
 bool write_results(const std::string& output, const unsigned char* const* rows, const Carried& c,
-                   ImageProgress& progress, std::string* why) {
+                   const ResultSettings& settings, ImageProgress& progress, std::string* why) {
   const std::string ext = extension_of(output);
   std::vector<AtomicOutput> files;
   const int lines = c.lines, columns = c.columns;
-  switch (result_kind(ext)) {
+  switch (settings.kind) {
     case ResultKind::raw: {
       const RasterDescriptor d = result_descriptor(c);
       files.push_back({output, through_stream("wb", [=](FILE* f) { return write_raster_rows(f, rows, lines, columns); })});
@@ -285,20 +314,32 @@ bool write_results(const std::string& output, const unsigned char* const* rows, 
                        }});
       break;
     case ResultKind::asc: {
-      const std::string header = result_grid_header(c);
+      const std::string header = result_grid_header(c, settings);
       files.push_back({output, through_stream("w", [=](FILE* f) {
                          return std::fwrite(header.data(), 1, header.size(), f) == header.size() &&
                                 asc_write_grid([f](const char* data, std::size_t n) { return std::fwrite(data, 1, n, f) == n; },
                                                const_cast<unsigned char* const*>(rows), lines, columns, nullptr);
                        })});
+      // the grid's coordinate system, as GIS programs look for it beside the grid
+      if (!c.georef.wkt.empty()) {
+#ifdef SOLVIK_HAVE_GDAL_RASTER
+        std::string prj = esri_wkt(c.georef.wkt);
+        if (prj.empty()) prj = c.georef.wkt;
+#else
+        const std::string prj = c.georef.wkt;
+#endif
+        files.push_back({with_extension(output, ".prj"), through_stream("w", [prj](FILE* f) {
+                           return std::fwrite(prj.data(), 1, prj.size(), f) == prj.size();
+                         })});
+      }
       break;
     }
     case ResultKind::gdal: {
 #ifdef SOLVIK_HAVE_GDAL_RASTER
-      const std::string driver = gdal_driver_for(ext);
+      const GdalResult result{settings.driver, settings.creation_options, settings.nodata};
       auto gdal_why = std::make_shared<std::string>();
       files.push_back({output, [=, &progress](const std::string& tmp) {
-                         return write_gdal_raster(tmp, driver, rows, lines, columns, c.georef,
+                         return write_gdal_raster(tmp, result, rows, lines, columns, c.georef,
                                                   [&progress](double f) { progress.at(0.85 + 0.15 * f, "writing"); },
                                                   gdal_why.get());
                        }});
@@ -318,10 +359,10 @@ bool write_results(const std::string& output, const unsigned char* const* rows, 
 
 // --- the skeleton graph ------------------------------------------------------------
 
-bool write_graph_files(const ImageJob& job, const Options& o, const unsigned char* const* skeleton, const Carried& c,
-                       std::string* why) {
+bool write_graph_files(const ImageJob& job, const Options& o, const unsigned char* const* skeleton,
+                       unsigned char skeleton_value, const Carried& c, std::string* why) {
   if (job.vector_file.empty() && job.nodes_file.empty() && job.summary_file.empty()) return true;
-  const SkeletonGraph graph = build_graph(skeleton, c.lines, c.columns, o.skeleton_value);
+  const SkeletonGraph graph = build_graph(skeleton, c.lines, c.columns, skeleton_value);
   Georef georef;
   georef.valid = c.georef.valid;
   std::copy(c.georef.geotransform, c.georef.geotransform + 6, georef.geotransform);
@@ -344,7 +385,7 @@ bool write_graph_files(const ImageJob& job, const Options& o, const unsigned cha
 // --- the job ----------------------------------------------------------------------
 
 bool thin_opened(const ImageJob& job, const Options& o, Messages& messages, std::unique_ptr<ImageSource> source,
-                 std::string* why) {
+                 bool* usage, std::string* why) {
   Carried carried;
   carried.lines = source->lines;
   carried.columns = source->columns;
@@ -352,9 +393,13 @@ bool thin_opened(const ImageJob& job, const Options& o, Messages& messages, std:
   carried.descriptor = source->descriptor;
   carried.grid_header = source->grid_header;
 
+  const ResultSettings settings =
+      result_settings(o, job.output, carried.georef.valid || !carried.georef.wkt.empty());
   Window window{o.lo, o.hi, ""};
-  if (o.window != WindowKind::range) {
-    if (!otsu_window(*source, o.window, window, why)) return false;
+  WindowKind kind = o.window;
+  if (!o.window_given && !default_window(*source, kind, window, usage, why)) return false;
+  if (kind == WindowKind::dark || kind == WindowKind::bright) {
+    if (!otsu_window(*source, kind, window, why)) return false;
     messages.info(job.input + ": " + window.note);
   }
 
@@ -366,7 +411,11 @@ bool thin_opened(const ImageJob& job, const Options& o, Messages& messages, std:
   progress.at(0, "reading");
   if (!source->read_lines(
           [&](int line, const double* values) {
-            mark_window(values, 1, width, window.lo, window.hi, object[line]);
+            if (kind == WindowKind::nonzero) {
+              for (std::size_t j = 0; j < width; ++j) object[line][j] = values[j] != 0 && !std::isnan(values[j]);
+            } else {
+              mark_window(values, 1, width, window.lo, window.hi, object[line]);
+            }
             return true;
           },
           [&](double f) { progress.at(0.4 * f, "reading"); }, why))
@@ -377,13 +426,13 @@ bool thin_opened(const ImageJob& job, const Options& o, Messages& messages, std:
   planes.run();
   // pruning works on the finished skeleton, 1 on its pixels
   if (o.prune > 0) prune_skeleton(planes.object(), carried.lines, carried.columns, o.prune, 1, 255);
-  planes.set_values(o.skeleton_value, o.background_value);
+  planes.set_values(settings.skeleton, settings.background);
   progress.at(0.85, "writing");
 
   std::string reason;
-  if (!write_results(job.output, planes.result(), carried, progress, &reason))
+  if (!write_results(job.output, planes.result(), carried, settings, progress, &reason))
     return fail(why, "the result " + job.output + " could not be written: " + reason);
-  if (!write_graph_files(job, o, planes.result(), carried, why)) return false;
+  if (!write_graph_files(job, o, planes.result(), settings.skeleton, carried, why)) return false;
   progress.at(1, "done");
   return true;
 }
@@ -395,6 +444,8 @@ bool results_spare_inputs(const ImageJob& job, const ImageSource& source, std::s
   if (job.protected_files) inputs.insert(inputs.end(), job.protected_files->begin(), job.protected_files->end());
   std::vector<std::string> outputs{job.output};
   if (result_kind(extension_of(job.output)) == ResultKind::raw) outputs.push_back(with_extension(job.output, ".txt"));
+  if (result_kind(extension_of(job.output)) == ResultKind::asc && !source.georef.wkt.empty())
+    outputs.push_back(with_extension(job.output, ".prj"));
   for (const std::string& out : {job.vector_file, job.nodes_file, job.summary_file})
     if (!out.empty()) outputs.push_back(out);
   for (const std::string& out : outputs)
@@ -434,7 +485,7 @@ void Messages::progress(const std::string& text, bool done) {
   std::fflush(stderr);
 }
 
-bool thin_image(const ImageJob& job, const Options& o, Messages& messages, std::string* why) {
+bool thin_image(const ImageJob& job, const Options& o, Messages& messages, std::string* why, bool* usage) {
   std::unique_ptr<ImageSource> source;
   long long lines = 0, columns = 0;
   try {
@@ -443,7 +494,7 @@ bool thin_image(const ImageJob& job, const Options& o, Messages& messages, std::
     lines = source->lines;
     columns = source->columns;
     if (!results_spare_inputs(job, *source, why)) return false;
-    return thin_opened(job, o, messages, std::move(source), why);
+    return thin_opened(job, o, messages, std::move(source), usage, why);
   } catch (const std::bad_alloc&) {
     return fail(why, "not enough memory for an image of " + std::to_string(lines) + " lines of " +
                          std::to_string(columns) + " columns");

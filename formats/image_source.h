@@ -45,6 +45,13 @@ using LineSink = std::function<bool(int line, const double* values)>;
 // Told the part of the image read so far, from 0 to 1. May be empty.
 using ReadProgress = std::function<void(double fraction)>;
 
+// What a source's values are, for the window the command line takes when
+// none is given: bit (one band of 0 and 1, GDAL's NBITS=1), byte (0 to 255:
+// the program's own rasters and bitmaps, 8-bit data, paletted pictures as
+// grey), other (16-bit, float, ..., and ASCII grids, whose values are
+// known only once read).
+enum class Samples { bit, byte, other };
+
 class ImageSource {
  public:
   virtual ~ImageSource() = default;
@@ -52,6 +59,8 @@ class ImageSource {
   int lines = 0;
   int columns = 0;
   bool integer_values = true;       // every value is a whole number
+  Samples samples = Samples::byte;
+  std::string sample_type = "Byte"; // for messages: GDAL's name of the data type ("UInt16", "Float32"), "1-bit", ...
   ImageGeoref georef;
   std::optional<RasterDescriptor> descriptor;  // a raster's descriptor, carried to a raster result
   std::optional<AscHeader> grid_header;        // an ASCII grid's header, carried to a grid result

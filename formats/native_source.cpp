@@ -293,6 +293,8 @@ std::unique_ptr<ImageSource> open_asc_source(const std::string& path, std::strin
   source->lines = header.nb_lig;
   source->columns = header.nb_col;
   source->integer_values = false;
+  source->samples = Samples::other;
+  source->sample_type = "ASCII grid";
   source->georef = grid_georef(header);
   source->grid_header = header;
   return source;
