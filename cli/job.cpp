@@ -441,6 +441,7 @@ bool thin_opened(const ImageJob& job, const Options& o, Messages& messages, std:
 bool results_spare_inputs(const ImageJob& job, const ImageSource& source, std::string* why) {
   std::vector<std::string> inputs{job.input};
   if (!source.descriptor_path.empty()) inputs.push_back(source.descriptor_path);
+  if (!source.coordinate_file.empty()) inputs.push_back(source.coordinate_file);
   if (job.protected_files) inputs.insert(inputs.end(), job.protected_files->begin(), job.protected_files->end());
   std::vector<std::string> outputs{job.output};
   if (result_kind(extension_of(job.output)) == ResultKind::raw) outputs.push_back(with_extension(job.output, ".txt"));

@@ -65,6 +65,7 @@ class ImageSource {
   std::optional<RasterDescriptor> descriptor;  // a raster's descriptor, carried to a raster result
   std::optional<AscHeader> grid_header;        // an ASCII grid's header, carried to a grid result
   std::string descriptor_path;                 // the descriptor file, for a raster
+  std::string coordinate_file;                 // a grid's .prj, when one was read into georef.wkt
 
   // Hands every line to `sink`, top first. False with `why` when the file
   // cannot be read completely or the sink stops.
@@ -85,7 +86,9 @@ std::unique_ptr<ImageSource> open_bmp_source(const std::string& path, std::strin
 // An ASCII grid read by the program's strict reader, each value kept whole
 // (integers and decimals). The header's nodata value, when the header has
 // one, is nodata. A bad or missing value stops the reading naming its line
-// and column.
+// and column. The grid's coordinate system is the text of the .prj file of
+// the same name beside it (".prj" or ".PRJ"), when there is one that is a
+// regular file of at most 1 MiB; a .prj that cannot be read is an error.
 std::unique_ptr<ImageSource> open_asc_source(const std::string& path, std::string* why);
 
 // Reads nb_lig x nb_col values, line 0 first, as numbers: whole tokens of

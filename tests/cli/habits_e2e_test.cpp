@@ -197,6 +197,33 @@ TEST(CommandLineHabits, GridHeadersKeepTheirNumbersOnBothDoors) {
   }
 }
 
+TEST(CommandLineHabits, AGridsCoordinateSystemGoesWithItsResults) {
+  TempDir dir;
+  const std::string wgs84 =
+      "GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\",SPHEROID[\"WGS_1984\",6378137.0,298.257223563]],"
+      "PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]]";
+  write_file(dir / "g.asc", grid("200", "10", "xllcorner 2\nyllcorner 41\ncellsize 0.001\n"));
+  write_file(dir / "g.prj", wgs84 + "\n");
+  write_file(dir / "plain.asc", grid("200", "10", "xllcorner 2\nyllcorner 41\ncellsize 0.001\n"));
+  ASSERT_EQ(run_solvik(dir.path(), "", {"g.asc", "out.asc"}).status, 0);
+  EXPECT_NE(read_file(dir / "out.prj").find("GCS_WGS_1984"), std::string::npos);
+  ASSERT_EQ(run_solvik(dir.path(), "", {"plain.asc", "plain_reg.asc"}).status, 0);
+  EXPECT_FALSE(fs::exists(dir / "plain_reg.prj"));
+  // the input's .prj is an input: no result's .prj replaces it
+  RunResult r = run_solvik(dir.path(), "", {"g.asc", "g.ASC"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.errors, "g.asc: the result g.prj would replace the input g.prj\n");
+  EXPECT_FALSE(fs::exists(dir / "g.ASC"));
+  EXPECT_EQ(read_file(dir / "g.prj"), wgs84 + "\n");
+  // a .prj that cannot be read stops the run naming it
+  fs::create_directory(dir / "bad.prj");
+  write_file(dir / "bad.asc", grid("200", "10", "xllcorner 2\nyllcorner 41\ncellsize 0.001\n"));
+  RunResult bad = run_solvik(dir.path(), "", {"bad.asc", "bad_reg.asc"});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(bad.errors.rfind("bad.asc: its coordinate system bad.prj cannot be read", 0), 0u) << bad.errors;
+  EXPECT_FALSE(fs::exists(dir / "bad_reg.asc"));
+}
+
 // The manual page's options, as its .TP headings name them.
 std::set<std::string> manual_options() {
   const fs::path page = fs::path(__FILE__).parent_path().parent_path().parent_path() / "docs/solvik.1";
