@@ -509,13 +509,14 @@ std::string formats_text() {
       "Written, by the result's extension:\n"
       "  .raw (+ .txt)  the program's raster and descriptor\n"
       "  .bmp           8-bit bitmap with the grey-ramp palette\n"
-      "  .asc           ASCII grid\n";
+      "  .asc           ASCII grid (with a .prj when the input has a coordinate system)\n";
 #ifdef SOLVIK_HAVE_GDAL_RASTER
   text +=
       "  .tif .tiff     GeoTIFF (DEFLATE, tiled above 4096 pixels a side)\n"
       "  .png           PNG\n"
       "  .pgm           PGM\n"
-      "Read: .raw (with its .txt descriptor), .asc, .bmp, and every raster GDAL reads:\n";
+      "  with -of FORMAT, any driver below that writes rasters of bytes, by its short name\n"
+      "Read: .raw (with its .txt descriptor), .asc (with its .prj), .bmp, and every raster GDAL reads:\n";
   text += gdal_read_formats();
 #else
   text +=
