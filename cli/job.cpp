@@ -376,6 +376,7 @@ bool write_graph_files(const ImageJob& job, const Options& o, const unsigned cha
   if (!job.nodes_file.empty() && !write_nodes(job.nodes_file, graph, georef, &reason))
     return fail(why, "the nodes " + job.nodes_file + " could not be written: " + reason);
 #else
+  (void)o;
   if (!job.vector_file.empty() || !job.nodes_file.empty())
     return fail(why, "vector files need GDAL, which this build of solvik lacks");
 #endif
