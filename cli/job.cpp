@@ -183,11 +183,24 @@ int otsu_split(const std::vector<double>& histogram) {
   return (first + last) / 2;
 }
 
+// The usage failure of data that needs -w, naming its range.
+bool needs_window(const ImageSource& source, const ValueRange& range, bool* usage, std::string* why) {
+  if (usage) *usage = true;
+  const std::string held = range.count == 0 ? "no value (all are nodata)"
+                                            : source.sample_type + " values from " + number_text(range.lo) + " to " +
+                                                  number_text(range.hi);
+  return fail(why, "it holds " + held + ": say which are the objects with -w MIN:MAX (or -w dark, bright or nonzero)");
+}
+
+bool grey_levels(const ValueRange& r) { return r.whole && (r.count == 0 || (r.lo >= 0 && r.hi <= 255)); }
+
 // The window when -w was not given, by what the data is: 8-bit data as the
 // dialogue thresholds it (128:255), 1-bit data its non-zero pixels, an ASCII
 // grid of whole numbers 0 to 255 as the dialogue reads its grids (grey
-// levels). Any other data asks for -w, naming its range: `usage` is then set.
-bool default_window(ImageSource& source, WindowKind& kind, Window& window, bool* usage, std::string* why) {
+// levels: `check_grid` is set, the values are checked while they are marked).
+// Any other data asks for -w, naming its range.
+bool default_window(ImageSource& source, WindowKind& kind, Window& window, bool& check_grid, bool* usage,
+                    std::string* why) {
   if (source.samples == Samples::bit) {
     kind = WindowKind::nonzero;
     return true;
@@ -195,15 +208,11 @@ bool default_window(ImageSource& source, WindowKind& kind, Window& window, bool*
   kind = WindowKind::range;
   window.lo = 128;
   window.hi = 255;
-  if (source.samples == Samples::byte) return true;
+  check_grid = source.samples == Samples::other && source.grid_header.has_value();
+  if (source.samples == Samples::byte || check_grid) return true;
   ValueRange range;
   if (!value_range(source, range, why)) return false;
-  if (source.grid_header && range.whole && (range.count == 0 || (range.lo >= 0 && range.hi <= 255))) return true;
-  if (usage) *usage = true;
-  const std::string held = range.count == 0 ? "no value (all are nodata)"
-                                            : source.sample_type + " values from " + number_text(range.lo) + " to " +
-                                                  number_text(range.hi);
-  return fail(why, "it holds " + held + ": say which are the objects with -w MIN:MAX (or -w dark, bright or nonzero)");
+  return needs_window(source, range, usage, why);
 }
 
 bool otsu_window(ImageSource& source, WindowKind kind, Window& window, std::string* why) {
@@ -398,7 +407,9 @@ bool thin_opened(const ImageJob& job, const Options& o, Messages& messages, std:
       result_settings(o, job.output, carried.georef.valid || !carried.georef.wkt.empty());
   Window window{o.lo, o.hi, ""};
   WindowKind kind = o.window;
-  if (!o.window_given && !default_window(*source, kind, window, usage, why)) return false;
+  bool check_grid = false;  // a grid without -w: are its values grey levels?
+  ValueRange grid_range;
+  if (!o.window_given && !default_window(*source, kind, window, check_grid, usage, why)) return false;
   if (kind == WindowKind::dark || kind == WindowKind::bright) {
     if (!otsu_window(*source, kind, window, why)) return false;
     messages.info(job.input + ": " + window.note);
@@ -417,10 +428,18 @@ bool thin_opened(const ImageJob& job, const Options& o, Messages& messages, std:
             } else {
               mark_window(values, 1, width, window.lo, window.hi, object[line]);
             }
+            for (std::size_t j = 0; check_grid && j < width; ++j) {
+              if (std::isnan(values[j])) continue;
+              grid_range.lo = std::min(grid_range.lo, values[j]);
+              grid_range.hi = std::max(grid_range.hi, values[j]);
+              grid_range.whole = grid_range.whole && values[j] == std::floor(values[j]);
+              ++grid_range.count;
+            }
             return true;
           },
           [&](double f) { progress.at(0.4 * f, "reading"); }, why))
     return false;
+  if (check_grid && !grey_levels(grid_range)) return needs_window(*source, grid_range, usage, why);
   source.reset();  // a bitmap's pixels are no longer needed
 
   progress.at(0.4, "thinning");
