@@ -126,22 +126,8 @@ TEST(CommandLineHabits, OptionsThatDoNotApplyAreUsageErrorsAndCreateNothing) {
   EXPECT_EQ(left, (std::vector<std::string>{"a.raw", "a.txt"}));
 }
 
-TEST(CommandLineHabits, TheProgramsOwnFormatsKeepTheDialoguesValues) {
+TEST(CommandLineHabits, AGridKeepsTheDialoguesValuesAndNodataLineUnlessToldOtherwise) {
   TempDir dir;
-  write_raw(dir / "a.raw", 200, 10);
-  struct Case { std::vector<std::string> args; const char* result; std::set<int> values; };
-  const Case kCases[] = {
-      {{"a.raw", "r.raw"}, "r.raw", {1, 255}},
-      {{"a.raw", "r.bmp"}, "r.bmp", {1, 255}},
-      {{"--as-dialogue", "a.raw", "d.raw"}, "d.raw", {1, 255}},
-      {{"--values", "255:0", "a.raw", "v.raw"}, "v.raw", {0, 255}},
-  };
-  for (const Case& c : kCases) {
-    ASSERT_EQ(run_solvik(dir.path(), "", c.args).status, 0) << c.result;
-    std::string bytes = read_file(dir / c.result);
-    if (extension_of(c.result) == ".bmp") bytes = bytes.substr(1078);  // the pixels, rows padded to 12 anyway
-    EXPECT_EQ(values_in(bytes), c.values) << c.result;
-  }
   // a grid keeps 1 and 255 and the dialogue's nodata line unless -a_nodata says
   write_file(dir / "g.asc", grid("200", "10", "xllcorner 0\nyllcorner 0\ncellsize 1\n"));
   struct Grid { const char* nodata; const char* line; };
