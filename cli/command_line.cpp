@@ -93,6 +93,7 @@ int run_batch(const Options& o, std::vector<BatchJob>& jobs, Messages& messages)
   }
   std::atomic<std::size_t> next{0};
   std::atomic<std::size_t> done{0};
+  std::atomic<bool> usage_failed{false};  // an image needed -w
   const bool count_shown = jobs.size() > 1 && (o.progress || messages.progress_for(0));
   auto work = [&] {
     for (std::size_t k = next++; k < jobs.size(); k = next++) {
@@ -100,8 +101,10 @@ int run_batch(const Options& o, std::vector<BatchJob>& jobs, Messages& messages)
       std::string why;
       if (!b.clash.empty())
         failures.add(b.job.input + ": its result " + b.job.output + " would also be the result of " + b.clash);
-      else if (!thin_image(b.job, o, messages, &why))
+      else if (bool usage = false; !thin_image(b.job, o, messages, &why, &usage)) {
         failures.add(b.job.input + ": " + why);
+        if (usage) usage_failed = true;
+      }
       const std::size_t finished = ++done;
       if (count_shown)
         messages.progress(std::to_string(finished) + " of " + std::to_string(jobs.size()) + " images",
@@ -112,6 +115,7 @@ int run_batch(const Options& o, std::vector<BatchJob>& jobs, Messages& messages)
   for (unsigned t = 1; t < workers; ++t) threads.emplace_back(work);
   work();
   for (std::thread& t : threads) t.join();
+  if (usage_failed) return 2;
   return failures.count() ? 1 : 0;
 }
 
@@ -181,7 +185,8 @@ int run_command_line(int argc, char** argv) {
 
   ImageJob& job = jobs[0].job;
   job.threads = o.threads;
-  if (!thin_image(job, o, messages, &why)) {
+  if (bool usage = false; !thin_image(job, o, messages, &why, &usage)) {
+    if (usage) return usage_error(job.input + ": " + why);
     std::fprintf(stderr, "%s: %s\n", job.input.c_str(), why.c_str());
     return 1;
   }

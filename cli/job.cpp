@@ -133,11 +133,30 @@ std::unique_ptr<ImageSource> open_source(const std::string& path, int band, std:
 
 // The finished picture into the job's files, all of them in place together
 // or none (write_outputs).
+// The data needs -w: its values are no grey levels and no 1-bit mask.
+struct NeedsWindow : Failure {
+  using Failure::Failure;
+};
+
+std::string number_range(double lo, double hi) { return number_text(lo) + " to " + number_text(hi); }
+
+NeedsWindow needs_window(const ImageSource& source, long long finite, double lo, double hi) {
+  const std::string held =
+      finite == 0 ? "no value (all are nodata)" : source.sample_type + " values from " + number_range(lo, hi);
+  return NeedsWindow("it holds " + held + ": say which are the objects with -w MIN:MAX (or -w dark, bright or nonzero)");
+}
+
+// The finished picture into the job's files, all of them in place together
+// or none (write_outputs). A grid read without -w is checked to hold grey
+// levels first (its values were looked at while they were marked).
 class FileSink : public pipeline::Sink {
  public:
-  FileSink(const ImageJob& job, const Options& o, const Carried& c, ImageProgress& progress)
-      : job_(job), o_(o), c_(c), progress_(progress) {}
+  FileSink(const ImageJob& job, const Options& o, const Carried& c, const ResultSettings& settings,
+           const ImageSource& source, bool check_grid, ImageProgress& progress)
+      : job_(job), o_(o), c_(c), settings_(settings), source_(source), check_grid_(check_grid), progress_(progress) {}
   void write(const pipeline::Picture& picture, const pipeline::Outcome& outcome) override {
+    const pipeline::ValueCounts& v = outcome.values;
+    if (check_grid_ && !(v.whole && v.min >= 0 && v.max <= 255)) throw needs_window(source_, v.finite, v.min, v.max);
     // the writers take whole rows
     const int lines = picture.lines, columns = picture.columns;
     std::vector<unsigned char> bytes(static_cast<std::size_t>(lines) * static_cast<std::size_t>(columns));
@@ -146,7 +165,7 @@ class FileSink : public pipeline::Sink {
     picture.read(0, lines, rows.data());
     std::string why;
     progress_.at(0.85, "writing");
-    if (!write_outputs(job_, o_, rows.data(), c_, outcome.graph ? &*outcome.graph : nullptr,
+    if (!write_outputs(job_, o_, rows.data(), c_, settings_, outcome.graph ? &*outcome.graph : nullptr,
                        [this](double f) { progress_.at(0.85 + 0.15 * f, "writing"); }, &why))
       throw Failure(why);
   }
@@ -155,33 +174,59 @@ class FileSink : public pipeline::Sink {
   const ImageJob& job_;
   const Options& o_;
   const Carried& c_;
+  const ResultSettings& settings_;
+  const ImageSource& source_;
+  bool check_grid_;
   ImageProgress& progress_;
 };
 
-pipeline::Window window_of(const Options& o) {
-  switch (o.window) {
-    case WindowKind::dark: return {pipeline::WindowKind::dark, 0, 0};
-    case WindowKind::bright: return {pipeline::WindowKind::bright, 0, 0};
-    default: return {pipeline::WindowKind::range, o.lo, o.hi};
+// The window of the options, or without -w the one the data calls for:
+// 8-bit data as the dialogue thresholds it (128:255), 1-bit data its
+// non-zero pixels, an ASCII grid of whole numbers 0 to 255 as the dialogue
+// reads its grids (`check_grid`: checked while marked). Any other data
+// asks for -w, naming its range (NeedsWindow).
+pipeline::Window window_for(const Options& o, ImageSource& source, bool& check_grid) {
+  check_grid = false;
+  if (o.window_given) {
+    switch (o.window) {
+      case WindowKind::dark: return {pipeline::WindowKind::dark, 0, 0};
+      case WindowKind::bright: return {pipeline::WindowKind::bright, 0, 0};
+      case WindowKind::nonzero: return {pipeline::WindowKind::nonzero, 0, 0};
+      case WindowKind::range: break;
+    }
+    return {pipeline::WindowKind::range, o.lo, o.hi};
   }
+  if (source.samples == Samples::bit) return {pipeline::WindowKind::nonzero, 0, 0};
+  check_grid = source.samples == Samples::other && source.grid_header.has_value();
+  if (source.samples == Samples::byte || check_grid) return {pipeline::WindowKind::range, 128, 255};
+  const pipeline::ValueRange range = pipeline::value_range(source);
+  throw needs_window(source, range.finite, range.lo, range.hi);
 }
 
-bool thin_opened(const ImageJob& job, const Options& o, Messages& messages, ImageSource& source, std::string* why) {
+bool thin_opened(const ImageJob& job, const Options& o, Messages& messages, ImageSource& source, bool* usage,
+                 std::string* why) {
   Carried carried;
   carried.lines = source.lines;
   carried.columns = source.columns;
   carried.georef = source.georef;
   carried.descriptor = source.descriptor;
   carried.grid_header = source.grid_header;
+  const ResultSettings settings = result_settings(o, job.output, carried.georef.valid || !carried.georef.wkt.empty());
 
   ImageProgress progress(messages, job.input,
                          messages.progress_for(static_cast<long long>(carried.lines) * carried.columns));
   pipeline::Request request;
-  request.window = window_of(o);
+  bool check_grid = false;
+  try {
+    request.window = window_for(o, source, check_grid);
+  } catch (const NeedsWindow& e) {
+    if (usage) *usage = true;
+    return fail(why, e.what());
+  }
   request.skeleton = SkeletonKind::dialogue;
   request.frame = o.frame;
-  request.skeleton_value = o.skeleton_value;
-  request.background_value = o.background_value;
+  request.skeleton_value = settings.skeleton;
+  request.background_value = settings.background;
   request.threads = job.threads;
   request.prune = o.prune;
   request.graph = !job.vector_file.empty() || !job.nodes_file.empty() || !job.summary_file.empty();
@@ -189,8 +234,14 @@ bool thin_opened(const ImageJob& job, const Options& o, Messages& messages, Imag
     if (stage == pipeline::Stage::reading) progress.at(0.4 * f, "reading");
     else progress.at(0.4 + 0.45 * f, "thinning");
   };
-  FileSink sink(job, o, carried, progress);
-  const pipeline::Outcome outcome = pipeline::run(source, request, sink);
+  FileSink sink(job, o, carried, settings, source, check_grid, progress);
+  pipeline::Outcome outcome;
+  try {
+    outcome = pipeline::run(source, request, sink);
+  } catch (const NeedsWindow& e) {
+    if (usage) *usage = true;
+    return fail(why, e.what());
+  }
   if (outcome.threshold) {
     const pipeline::Window& w = outcome.window;
     messages.info(job.input + ": Otsu threshold " + number_text(*outcome.threshold) + ", window " +
@@ -200,7 +251,6 @@ bool thin_opened(const ImageJob& job, const Options& o, Messages& messages, Imag
                                     : ""));
   }
   progress.at(1, "done");
-  (void)why;
   return true;
 }
 
@@ -235,7 +285,7 @@ void Messages::progress(const std::string& text, bool done) {
   std::fflush(stderr);
 }
 
-bool thin_image(const ImageJob& job, const Options& o, Messages& messages, std::string* why) {
+bool thin_image(const ImageJob& job, const Options& o, Messages& messages, std::string* why, bool* usage) {
   std::unique_ptr<ImageSource> source;
   long long lines = 0, columns = 0;
   try {
@@ -243,8 +293,8 @@ bool thin_image(const ImageJob& job, const Options& o, Messages& messages, std::
     if (!source) return false;
     lines = source->lines;
     columns = source->columns;
-    if (!outputs_spare_inputs(job, source->descriptor_path, why)) return false;
-    return thin_opened(job, o, messages, *source, why);
+    if (!outputs_spare_inputs(job, *source, why)) return false;
+    return thin_opened(job, o, messages, *source, usage, why);
   } catch (const std::bad_alloc&) {
     return fail(why, "not enough memory for an image of " + std::to_string(lines) + " lines of " +
                          std::to_string(columns) + " columns");
@@ -258,13 +308,14 @@ std::string formats_text() {
       "Written, by the result's extension:\n"
       "  .raw (+ .txt)  the program's raster and descriptor\n"
       "  .bmp           8-bit bitmap with the grey-ramp palette\n"
-      "  .asc           ASCII grid\n";
+      "  .asc           ASCII grid (with a .prj when the input has a coordinate system)\n";
 #ifdef SOLVIK_HAVE_GDAL_RASTER
   text +=
       "  .tif .tiff     GeoTIFF (DEFLATE, tiled above 4096 pixels a side)\n"
       "  .png           PNG\n"
       "  .pgm           PGM\n"
-      "Read: .raw (with its .txt descriptor), .asc, .bmp, and every raster GDAL reads:\n";
+      "  with -of FORMAT, any driver below that writes rasters of bytes, by its short name\n"
+      "Read: .raw (with its .txt descriptor), .asc (with its .prj), .bmp, and every raster GDAL reads:\n";
   text += gdal_read_formats();
 #else
   text +=

@@ -44,7 +44,10 @@ struct ImageJob {
 
 // Thins one image as the options say. False with `why` (which does not
 // repeat the input's name) when anything fails; nothing is then written.
-bool thin_image(const ImageJob& job, const Options& options, Messages& messages, std::string* why);
+// `usage` (may be null) is set when the failure is the options' (data
+// that needs -w, which was not given).
+bool thin_image(const ImageJob& job, const Options& options, Messages& messages, std::string* why,
+                bool* usage = nullptr);
 
 // What this build reads and writes, for --formats.
 std::string formats_text();

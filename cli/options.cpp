@@ -3,18 +3,31 @@
 // Notes
 //  1. Options may come before, between and after the paths; "--" ends them,
 //     so a path may start with "-". A value follows its option as the next
-//     argument, or is joined to it ("-w128:255", "--window=128:255").
+//     argument; a long option's value may be joined by "=" ("--window=0:9")
+//     and a one-letter option's by nothing when it does not start with a
+//     letter ("-w128:255", "-j2"). Options are never clustered: "-of" is
+//     GDAL's -of, and "-ox" is an unknown option, not "-o x".
 //  2. Numbers are whole words: "12x" is refused, not read as 12.
+//  3. The list of options is kOptions alone: the parser walks it, the usage
+//     text is made from it, and a test holds the manual page to it.
 #include "cli/options.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#ifdef SOLVIK_HAVE_GDAL_RASTER
+#include "formats/gdal_raster.h"
+#endif
+
 namespace {
 
-constexpr const char* kUsage =
+// The usage text around the options' list, which option_table gives.
+constexpr const char* kUsageHead =
     "Usage: solvik                                  the interactive dialogue\n"
     "       solvik [OPTIONS] INPUT OUTPUT           one image\n"
     "       solvik [OPTIONS] INPUT... -o FOLDER     many images: FOLDER/<stem>_reg.<ext>\n"
@@ -26,33 +39,17 @@ constexpr const char* kUsage =
     "\n"
     "INPUT: any raster GDAL reads (PNG, GeoTIFF, JPEG, PNM, BMP, ...), the\n"
     "program's own .raw (with its .txt descriptor), .bmp and .asc. OUTPUT by\n"
-    "its extension: .tif/.tiff (GeoTIFF), .png, .pgm, .bmp, .asc, .raw (+ .txt).\n"
+    "its extension: .tif/.tiff (GeoTIFF), .png, .pgm, .bmp, .asc, .raw (+ .txt),\n"
+    "or in any GDAL format with -of.\n"
     "\n"
-    "Options:\n"
-    "  -w, --window MIN:MAX|dark|bright  object values, both ends included, in\n"
-    "                      the input's own values (default 128:255); dark or\n"
-    "                      bright: below or above Otsu's threshold (printed)\n"
-    "  -b, --band N        the band to use (default: one band as it is, RGB and\n"
-    "                      RGBA as grey)\n"
-    "      --frame keep|pad  keep: thin as the dialogue does (default); pad: as\n"
-    "                      if the image were surrounded by background\n"
-    "      --values S:B    output values of skeleton and background (default 1:255)\n"
-    "  -o FOLDER           the many-images form: results go to FOLDER\n"
-    "  -f, --format EXT    the results' format in that form (default: the input's)\n"
-    "  -j, --jobs N        images processed at once (default 1; 0: one per core)\n"
-    "      --threads N     threads for one image's thinning (default: one per\n"
-    "                      core, shared out among the images processed at once)\n"
-    "      --prune LENGTH  remove side branches shorter than LENGTH pixels\n"
-    "      --vector FILE   the skeleton's branches as lines (.gpkg, .geojson,\n"
-    "                      .shp, .fgb, .csv)\n"
-    "      --nodes FILE    the skeleton's end points and junctions as points\n"
-    "      --simplify TOLERANCE  simplify the lines (pixels)\n"
-    "      --summary FILE.csv    one row per skeleton component\n"
-    "  -q, --quiet         no progress and no threshold lines\n"
-    "      --progress      show progress even when standard error is no terminal\n"
-    "  -h, --help          this text\n"
-    "      --version       the version\n"
-    "      --formats       the formats this build reads and writes\n"
+    "Without -w, 8-bit data and ASCII grids of whole numbers 0 to 255 take\n"
+    "128:255, 1-bit data its non-zero pixels; other data asks for -w.\n"
+    "Results: the program's own formats 1 on the skeleton, 255 elsewhere;\n"
+    "pictures 255 on 0; georeferenced results 255 on 0, 0 declared nodata.\n"
+    "\n"
+    "Options:\n";
+
+constexpr const char* kUsageTail =
     "\n"
     "In the many-images form each image's graph files are named like its result,\n"
     "then what they hold, then the extension of the FILE given:\n"
@@ -84,15 +81,28 @@ bool whole_real(const std::string& word, double& value) {
   return end == word.c_str() + word.size() && std::isfinite(value);
 }
 
+std::string number_text(double v) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.10g", v);
+  return text;
+}
+
+std::string upper(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
+
 bool parse_window(const std::string& word, Options& o, std::string* why) {
-  if (word == "dark" || word == "bright") {
-    o.window = word == "dark" ? WindowKind::dark : WindowKind::bright;
+  o.window_given = true;
+  if (word == "dark" || word == "bright" || word == "nonzero") {
+    o.window = word == "dark" ? WindowKind::dark : word == "bright" ? WindowKind::bright : WindowKind::nonzero;
     return true;
   }
   const std::size_t colon = word.find(':');
   double lo = 0, hi = 0;
   if (colon == std::string::npos || !whole_real(word.substr(0, colon), lo) || !whole_real(word.substr(colon + 1), hi))
-    return fail(why, "bad window '" + word + "': give MIN:MAX (numbers), dark or bright");
+    return fail(why, "bad window '" + word + "': give MIN:MAX (numbers), dark, bright or nonzero");
   if (lo > hi) return fail(why, "bad window '" + word + "': MIN is above MAX");
   o.window = WindowKind::range;
   o.lo = lo;
@@ -109,6 +119,7 @@ bool parse_values(const std::string& word, Options& o, std::string* why) {
   if (s == b) return fail(why, "bad values '" + word + "': the skeleton and the background need different values");
   o.skeleton_value = static_cast<unsigned char>(s);
   o.background_value = static_cast<unsigned char>(b);
+  o.values_given = true;
   return true;
 }
 
@@ -124,93 +135,276 @@ bool parse_length(const std::string& option, const std::string& word, double& va
   return true;
 }
 
-struct OptionName {
-  const char* short_name;  // may be null
-  const char* long_name;
-  bool takes_value;
+bool set_file(const char* option, const std::string& value, std::string& file, std::string* why) {
+  if (value.empty()) return fail(why, std::string(option) + " needs a file name");
+  const std::string ext = extension_of(value);
+  if (std::string(option) != "--summary" && ext != ".gpkg" && ext != ".geojson" && ext != ".json" && ext != ".shp" &&
+      ext != ".fgb" && ext != ".csv")
+    return fail(why, std::string(option) + " '" + value +
+                         "': vector files are written as .gpkg, .geojson, .json, .shp, .fgb or .csv");
+  file = value;
+  return true;
+}
+
+// --- the options, declared once -------------------------------------------------
+
+using Apply = bool (*)(const std::string&, Options&, Action&, std::string*);
+
+const OptionSpec kOptions[] = {
+    {"-w", "--window", "MIN:MAX|dark|bright|nonzero",
+     "object values, both ends included, in the\n"
+     "input's own values (default: by the data, see\n"
+     "above); dark or bright: below or above Otsu's\n"
+     "threshold (printed); nonzero: all but 0",
+     [](const std::string& v, Options& o, Action&, std::string* why) { return parse_window(v, o, why); }},
+    {"-b", "--band", "N",
+     "the band to use (default: one band as it is, RGB\n"
+     "and RGBA as grey)",
+     [](const std::string& v, Options& o, Action&, std::string* why) {
+       return parse_count("band", v, 1, o.band, why);
+     }},
+    {nullptr, "--frame", "keep|pad",
+     "keep: thin as the dialogue does (default); pad:\n"
+     "as if the image were surrounded by background",
+     [](const std::string& v, Options& o, Action&, std::string* why) {
+       if (!parse_frame_mode(v, o.frame)) return fail(why, "bad frame '" + v + "': give keep or pad");
+       o.frame_given = true;
+       return true;
+     }},
+    {nullptr, "--values", "S:B",
+     "the result's values of skeleton and background\n"
+     "(default: by the result's kind, see above)",
+     [](const std::string& v, Options& o, Action&, std::string* why) { return parse_values(v, o, why); }},
+    {nullptr, "--as-dialogue", nullptr,
+     "the dialogue's values (1 on 255) and frame (keep)\n"
+     "for every result",
+     [](const std::string&, Options& o, Action&, std::string*) { return o.as_dialogue = true; }},
+    {"-of", nullptr, "FORMAT",
+     "write the results with GDAL's driver FORMAT (a\n"
+     "short name: GTiff, PNG, HFA, ...) whatever\n"
+     "their extension",
+     [](const std::string& v, Options& o, Action&, std::string* why) {
+       if (v.empty()) return fail(why, "-of needs a GDAL driver's short name");
+       o.driver = v;
+       return true;
+     }},
+    {"-co", nullptr, "NAME=VALUE",
+     "a creation option of GDAL's driver (repeatable),\n"
+     "e.g. -co COMPRESS=LZW -co TILED=YES",
+     [](const std::string& v, Options& o, Action&, std::string* why) {
+       const std::size_t eq = v.find('=');
+       if (eq == std::string::npos || eq == 0) return fail(why, "bad creation option '" + v + "': give NAME=VALUE");
+       o.creation_options.push_back(upper(v.substr(0, eq)) + v.substr(eq));
+       return true;
+     }},
+    {"-a_nodata", nullptr, "VALUE|none",
+     "the nodata value declared in the results, or\n"
+     "none (default: the background of georeferenced\n"
+     "results)",
+     [](const std::string& v, Options& o, Action&, std::string* why) {
+       if (v == "none") {
+         o.nodata = Options::Nodata::none;
+         return true;
+       }
+       if (!whole_real(v, o.nodata_value)) return fail(why, "bad nodata value '" + v + "': give a number or none");
+       o.nodata = Options::Nodata::set;
+       return true;
+     }},
+    {"-o", nullptr, "FOLDER", "the many-images form: results go to FOLDER",
+     [](const std::string& v, Options& o, Action&, std::string* why) {
+       if (v.empty()) return fail(why, "-o needs a folder");
+       o.folder = v;
+       o.many = true;
+       return true;
+     }},
+    {"-f", "--format", "EXT",
+     "the results' extension in that form (default:\n"
+     "the input's, or the driver's of -of)",
+     [](const std::string& v, Options& o, Action&, std::string* why) {
+       std::string ext = v.empty() || v[0] == '.' ? v : "." + v;
+       ext = extension_of("x" + ext);
+       if (ext.empty()) return fail(why, "bad format '" + v + "': give an extension such as tif or png");
+       o.format = ext;
+       return true;
+     }},
+    {"-j", "--jobs", "N", "images processed at once (default 1; 0: one per\ncore)",
+     [](const std::string& v, Options& o, Action&, std::string* why) {
+       return parse_count("number of jobs", v, 0, o.jobs, why);
+     }},
+    {nullptr, "--threads", "N",
+     "threads for one image's thinning (default: one\n"
+     "per core, shared out among the images processed\n"
+     "at once)",
+     [](const std::string& v, Options& o, Action&, std::string* why) {
+       return parse_count("number of threads", v, 1, o.threads, why);
+     }},
+    {nullptr, "--prune", "LENGTH", "remove side branches shorter than LENGTH pixels",
+     [](const std::string& v, Options& o, Action&, std::string* why) {
+       return parse_length("prune length", v, o.prune, why);
+     }},
+    {nullptr, "--vector", "FILE",
+     "the skeleton's branches as lines (.gpkg,\n"
+     ".geojson, .shp, .fgb, .csv)",
+     [](const std::string& v, Options& o, Action&, std::string* why) {
+       return set_file("--vector", v, o.vector_file, why);
+     }},
+    {nullptr, "--nodes", "FILE", "the skeleton's end points and junctions as points",
+     [](const std::string& v, Options& o, Action&, std::string* why) {
+       return set_file("--nodes", v, o.nodes_file, why);
+     }},
+    {nullptr, "--simplify", "TOLERANCE", "simplify the lines (pixels)",
+     [](const std::string& v, Options& o, Action&, std::string* why) {
+       return parse_length("tolerance", v, o.simplify, why);
+     }},
+    {nullptr, "--summary", "FILE.csv", "one row per skeleton component",
+     [](const std::string& v, Options& o, Action&, std::string* why) {
+       return set_file("--summary", v, o.summary_file, why);
+     }},
+    {"-q", "--quiet", nullptr, "no progress and no threshold lines",
+     [](const std::string&, Options& o, Action&, std::string*) { return o.quiet = true; }},
+    {nullptr, "--progress", nullptr, "show progress even when standard error is no\nterminal",
+     [](const std::string&, Options& o, Action&, std::string*) { return o.progress = true; }},
+    {"-h", "--help", nullptr, "this text",
+     [](const std::string&, Options&, Action& a, std::string*) {
+       a = Action::help;
+       return true;
+     }},
+    {nullptr, "--version", nullptr, "the version",
+     [](const std::string&, Options&, Action& a, std::string*) {
+       if (a == Action::run) a = Action::version;
+       return true;
+     }},
+    {nullptr, "--formats", nullptr, "the formats this build reads and writes",
+     [](const std::string&, Options&, Action& a, std::string*) {
+       if (a == Action::run) a = Action::formats;
+       return true;
+     }},
 };
 
-constexpr OptionName kOptionNames[] = {
-    {"-w", "--window", true},   {"-b", "--band", true},      {nullptr, "--frame", true},
-    {nullptr, "--values", true}, {"-o", nullptr, true},      {"-f", "--format", true},
-    {"-j", "--jobs", true},     {nullptr, "--threads", true}, {nullptr, "--prune", true},
-    {nullptr, "--vector", true}, {nullptr, "--nodes", true}, {nullptr, "--simplify", true},
-    {nullptr, "--summary", true}, {"-q", "--quiet", false},  {nullptr, "--progress", false},
-    {"-h", "--help", false},    {nullptr, "--version", false}, {nullptr, "--formats", false},
-};
+std::string make_usage() {
+  constexpr std::size_t kColumn = 22;  // where the descriptions start
+  std::string text = kUsageHead;
+  for (const OptionSpec& s : kOptions) {
+    std::string left = "  ";
+    left += s.short_name ? s.short_name : "  ";
+    if (s.long_name) left += std::string(s.short_name ? ", " : "  ") + s.long_name;
+    if (s.value) left += std::string(" ") + s.value;
+    // a long left part stands on its own line
+    left += left.size() + 2 <= kColumn ? std::string(kColumn - left.size(), ' ') : "\n" + std::string(kColumn, ' ');
+    const std::string help = s.help;
+    std::size_t from = 0;
+    for (bool first = true; from <= help.size(); first = false) {
+      const std::size_t nl = std::min(help.find('\n', from), help.size());
+      text += (first ? left : std::string(kColumn, ' ')) + help.substr(from, nl - from) + "\n";
+      from = nl + 1;
+    }
+  }
+  return text + kUsageTail;
+}
 
-// The option `arg` names, and its joined value if any.
-const OptionName* find_option(const std::string& arg, std::string& joined, bool& has_joined) {
+// The option `arg` names, and its joined value if any (note 1).
+const OptionSpec* find_option(const std::string& arg, std::string& joined, bool& has_joined) {
   has_joined = false;
-  for (const OptionName& s : kOptionNames) {
+  for (const OptionSpec& s : kOptions)
+    if ((s.long_name && arg == s.long_name) || (s.short_name && arg == s.short_name)) return &s;
+  for (const OptionSpec& s : kOptions) {
+    if (!s.value) continue;
     if (s.long_name) {
       const std::size_t n = std::strlen(s.long_name);
-      if (arg == s.long_name) return &s;
-      if (s.takes_value && arg.size() > n && arg.compare(0, n, s.long_name) == 0 && arg[n] == '=') {
+      if (arg.size() > n && arg.compare(0, n, s.long_name) == 0 && arg[n] == '=') {
         joined = arg.substr(n + 1);
         has_joined = true;
         return &s;
       }
     }
-    if (s.short_name) {
-      if (arg == s.short_name) return &s;
-      if (s.takes_value && arg.size() > 2 && arg.compare(0, 2, s.short_name) == 0) {
-        joined = arg.substr(2);
-        has_joined = true;
-        return &s;
-      }
+    // a number joined to a one-letter option; a letter there is another
+    // option's name, never a value ("-of" is not "-o f")
+    if (s.short_name && std::strlen(s.short_name) == 2 && arg.size() > 2 && arg.compare(0, 2, s.short_name) == 0 &&
+        !std::isalpha(static_cast<unsigned char>(arg[2])) && arg[2] != '_') {
+      joined = arg.substr(2);
+      has_joined = true;
+      return &s;
     }
   }
   return nullptr;
 }
 
-bool apply(const OptionName& s, const std::string& value, Options& o, Action& action, std::string* why) {
-  const std::string name = s.long_name ? s.long_name : s.short_name;
-  if (name == "--window") return parse_window(value, o, why);
-  if (name == "--band") return parse_count("band", value, 1, o.band, why);
-  if (name == "--frame") {
-    if (!parse_frame_mode(value, o.frame)) return fail(why, "bad frame '" + value + "': give keep or pad");
-    return true;
+// The drivers GDAL writes the results of known extensions with.
+std::string driver_of_extension(const std::string& ext) {
+  if (ext == ".tif" || ext == ".tiff") return "GTiff";
+  if (ext == ".png") return "PNG";
+  if (ext == ".pgm") return "PNM";
+  return "";
+}
+
+// Drivers of pictures: no georeferencing is ever declared in them.
+bool picture_driver(const std::string& driver) {
+  for (const char* name : {"PNG", "PNM", "JPEG", "GIF", "WEBP", "BMP"})
+    if (upper(driver) == name) return true;
+  return false;
+}
+
+// The extensions the many-images form would write, or the one OUTPUT.
+std::vector<std::string> result_names(const Options& o) {
+  if (!o.many) return {o.output};
+  std::vector<std::string> names;
+  for (const std::string& input : o.inputs) names.push_back("x" + (o.format.empty() ? extension_of(input) : o.format));
+  if (o.format.empty() && o.driver.empty()) {
+    // each result as its input: one GDAL cannot write fails on its own
+    std::erase_if(names, [](const std::string& n) { return result_kind(extension_of(n)) == ResultKind::none; });
   }
-  if (name == "--values") return parse_values(value, o, why);
-  if (name == "-o") {
-    if (value.empty()) return fail(why, "-o needs a folder");
-    o.folder = value;
-    o.many = true;
-    return true;
+  return names;
+}
+
+// The checks that need every option and the paths.
+bool check_results(Options& o, std::string* why) {
+  if (o.as_dialogue && o.values_given)
+    return fail(why, "--as-dialogue writes the dialogue's values 1:255: give it or --values, not both");
+  if (o.as_dialogue && o.frame_given && o.frame != FrameMode::keep)
+    return fail(why, "--as-dialogue keeps the frame as the dialogue does: give it or --frame pad, not both");
+  if (!o.driver.empty()) {
+#ifdef SOLVIK_HAVE_GDAL_RASTER
+    GdalDriverInfo info;
+    if (!gdal_result_driver(o.driver, info, why)) return false;
+    o.driver = info.name;
+    if (o.many && o.format.empty()) o.format = info.extension;
+    if (!gdal_check_creation_options(o.driver, o.creation_options, why)) return false;
+#else
+    return fail(why, "-of writes with GDAL, which this build of solvik lacks");
+#endif
   }
-  if (name == "--format") {
-    std::string ext = value.empty() || value[0] == '.' ? value : "." + value;
-    ext = extension_of("x" + ext);
-    if (result_kind(ext) == ResultKind::none)
-      return fail(why, "bad format '" + value + "': results are written as tif, tiff, png, pgm, bmp, asc or raw");
-    o.format = ext;
-    return true;
+  for (const std::string& name : result_names(o)) {
+    const std::string ext = extension_of(name);
+    const ResultKind kind = o.driver.empty() ? result_kind(ext) : ResultKind::gdal;
+    if (kind == ResultKind::none)
+      return fail(why, (o.many ? "bad format '" + ext.substr(1) + "'" : "OUTPUT '" + o.output + "'") +
+                           ": results are written as .tif, .tiff, .png, .pgm, .bmp, .asc or .raw (or in a GDAL "
+                           "format with -of)");
+    if (!o.creation_options.empty() && kind != ResultKind::gdal)
+      return fail(why, "-co gives creation options to results GDAL writes, not to " + ext + " results");
+    if (o.nodata != Options::Nodata::by_kind && kind != ResultKind::gdal && kind != ResultKind::asc)
+      return fail(why, "-a_nodata applies to results that hold a nodata value, not to " + ext + " results");
+    if (o.nodata == Options::Nodata::set && kind == ResultKind::gdal &&
+        !(o.nodata_value >= 0 && o.nodata_value <= 255 && o.nodata_value == std::floor(o.nodata_value)))
+      return fail(why, "bad nodata value '" + number_text(o.nodata_value) +
+                           "': the results hold bytes, give a whole number from 0 to 255");
+#ifdef SOLVIK_HAVE_GDAL_RASTER
+    if (o.driver.empty() && kind == ResultKind::gdal && !o.creation_options.empty() &&
+        !gdal_check_creation_options(driver_of_extension(ext), o.creation_options, why))
+      return false;
+#endif
   }
-  if (name == "--jobs") return parse_count("number of jobs", value, 0, o.jobs, why);
-  if (name == "--threads") return parse_count("number of threads", value, 1, o.threads, why);
-  if (name == "--prune") return parse_length("prune length", value, o.prune, why);
-  if (name == "--simplify") return parse_length("tolerance", value, o.simplify, why);
-  if (name == "--vector" || name == "--nodes" || name == "--summary") {
-    if (value.empty()) return fail(why, name + " needs a file name");
-    const std::string ext = extension_of(value);
-    if (name != "--summary" && ext != ".gpkg" && ext != ".geojson" && ext != ".json" && ext != ".shp" &&
-        ext != ".fgb" && ext != ".csv")
-      return fail(why, name + " '" + value + "': vector files are written as .gpkg, .geojson, .json, .shp, .fgb or .csv");
-    (name == "--vector" ? o.vector_file : name == "--nodes" ? o.nodes_file : o.summary_file) = value;
-    return true;
-  }
-  if (name == "--quiet") o.quiet = true;
-  if (name == "--progress") o.progress = true;
-  if (name == "--help") action = Action::help;
-  if (name == "--version" && action == Action::run) action = Action::version;
-  if (name == "--formats" && action == Action::run) action = Action::formats;
   return true;
 }
 
 }  // namespace
 
-const char* usage_text() { return kUsage; }
+std::span<const OptionSpec> option_table() { return kOptions; }
+
+const char* usage_text() {
+  static const std::string text = make_usage();
+  return text.c_str();
+}
 
 std::string extension_of(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
@@ -228,8 +422,33 @@ ResultKind result_kind(const std::string& ext) {
   if (ext == ".raw") return ResultKind::raw;
   if (ext == ".bmp") return ResultKind::bmp;
   if (ext == ".asc") return ResultKind::asc;
-  if (ext == ".tif" || ext == ".tiff" || ext == ".png" || ext == ".pgm") return ResultKind::gdal;
+  if (!driver_of_extension(ext).empty()) return ResultKind::gdal;
   return ResultKind::none;
+}
+
+ResultSettings result_settings(const Options& o, const std::string& output, bool georeferenced_input) {
+  ResultSettings r;
+  r.kind = o.driver.empty() ? result_kind(extension_of(output)) : ResultKind::gdal;
+  if (r.kind == ResultKind::gdal) {
+    r.driver = o.driver.empty() ? driver_of_extension(extension_of(output)) : o.driver;
+    r.creation_options = o.creation_options;
+    r.georeferenced = georeferenced_input && !picture_driver(r.driver);
+    if (!o.values_given && !o.as_dialogue) {
+      r.skeleton = 255;
+      r.background = 0;
+    }
+  }
+  if (o.values_given) {
+    r.skeleton = o.skeleton_value;
+    r.background = o.background_value;
+  }
+  if (o.nodata == Options::Nodata::set)
+    r.nodata = o.nodata_value;
+  else if (o.nodata == Options::Nodata::none)
+    r.nodata_dropped = true;
+  else if (r.georeferenced && !o.as_dialogue)
+    r.nodata = r.background;
+  return r;
 }
 
 bool parse_options(int argc, char** argv, Options& o, Action& action, std::string* why) {
@@ -248,15 +467,19 @@ bool parse_options(int argc, char** argv, Options& o, Action& action, std::strin
     }
     std::string value;
     bool joined = false;
-    const OptionName* option = find_option(arg, value, joined);
+    const OptionSpec* option = find_option(arg, value, joined);
     if (!option) return fail(why, "unknown option '" + arg + "'");
-    if (option->takes_value && !joined) {
+    if (option->value && !joined) {
       if (k + 1 >= argc) return fail(why, "option '" + arg + "' needs a value");
       value = argv[++k];
     }
-    if (!apply(*option, value, o, action, why)) return false;
+    if (!option->apply(value, o, action, why)) return false;
   }
   if (action != Action::run) return true;
+  if (o.as_dialogue) {
+    o.skeleton_value = 1;
+    o.background_value = 255;
+  }
 
   if (o.many) {
     if (paths.empty()) return fail(why, "no INPUT given");
@@ -268,9 +491,8 @@ bool parse_options(int argc, char** argv, Options& o, Action& action, std::strin
     if (paths.size() > 2) return fail(why, "more than one INPUT: give -o FOLDER for many images");
     o.inputs = {paths[0]};
     o.output = paths[1];
-    if (result_kind(extension_of(o.output)) == ResultKind::none)
-      return fail(why, "OUTPUT '" + o.output + "': results are written as .tif, .tiff, .png, .pgm, .bmp, .asc or .raw");
   }
+  if (!check_results(o, why)) return false;
   if (o.simplify > 0 && o.vector_file.empty())
     return fail(why, "--simplify applies to the lines of --vector FILE");
   return true;

@@ -92,14 +92,20 @@ RasterDescriptor result_descriptor(const Carried& c) {
   return d;
 }
 
-std::string result_grid_header(const Carried& c) {
-  if (c.grid_header)
-    return asc_header_text(c.columns, c.lines, c.grid_header->X_min, c.grid_header->Y_min, c.grid_header->dpix_size);
-  if (north_up_square(c.georef)) {
+std::string result_grid_header(const Carried& c, const ResultSettings& settings) {
+  double x = 0.0, y = 0.0, cell = 1.0;
+  if (c.grid_header) {
+    x = c.grid_header->X_min;
+    y = c.grid_header->Y_min;
+    cell = c.grid_header->dpix_size;
+  } else if (north_up_square(c.georef)) {
     const double* t = c.georef.geotransform;
-    return asc_header_text(c.columns, c.lines, t[0], t[3] + c.lines * t[5], t[1]);
+    x = t[0];
+    y = t[3] + c.lines * t[5];
+    cell = t[1];
   }
-  return asc_header_text(c.columns, c.lines, 0.0, 0.0, 1.0);
+  if (!settings.nodata && !settings.nodata_dropped) return asc_header_text(c.columns, c.lines, x, y, cell);
+  return asc_header_text(c.columns, c.lines, x, y, cell, settings.nodata);
 }
 
 // A writer that fills the temporary file at `tmp` through a stdio stream.
@@ -117,11 +123,11 @@ std::function<bool(const std::string&)> through_stream(const char* mode, Write w
 // The raster result (and a raster's descriptor) as outputs of the group;
 // false with `why` when the extension has no writer in this build.
 bool result_outputs(const std::string& output, const unsigned char* const* rows, const Carried& c,
-                    const std::function<void(double)>& progress, std::shared_ptr<std::string> gdal_why,
-                    std::vector<AtomicOutput>& files, std::string* why) {
+                    const ResultSettings& settings, const std::function<void(double)>& progress,
+                    std::shared_ptr<std::string> gdal_why, std::vector<AtomicOutput>& files, std::string* why) {
   const std::string ext = extension_of(output);
   const int lines = c.lines, columns = c.columns;
-  switch (result_kind(ext)) {
+  switch (settings.kind) {
     case ResultKind::raw: {
       const RasterDescriptor d = result_descriptor(c);
       files.push_back({output, through_stream("wb", [=](FILE* f) { return write_raster_rows(f, rows, lines, columns); })});
@@ -134,23 +140,35 @@ bool result_outputs(const std::string& output, const unsigned char* const* rows,
                        }});
       return true;
     case ResultKind::asc: {
-      const std::string header = result_grid_header(c);
+      const std::string header = result_grid_header(c, settings);
       files.push_back({output, through_stream("w", [=](FILE* f) {
                          return std::fwrite(header.data(), 1, header.size(), f) == header.size() &&
                                 asc_write_grid([f](const char* data, std::size_t n) { return std::fwrite(data, 1, n, f) == n; },
                                                const_cast<unsigned char* const*>(rows), lines, columns, nullptr);
                        })});
+      // the grid's coordinate system, as GIS programs look for it beside the grid
+      if (!c.georef.wkt.empty()) {
+#ifdef SOLVIK_HAVE_GDAL_RASTER
+        std::string prj = esri_wkt(c.georef.wkt);
+        if (prj.empty()) prj = c.georef.wkt;
+#else
+        const std::string prj = c.georef.wkt;
+#endif
+        files.push_back({with_extension(output, ".prj"), through_stream("w", [prj](FILE* f) {
+                           return std::fwrite(prj.data(), 1, prj.size(), f) == prj.size();
+                         })});
+      }
       return true;
     }
     case ResultKind::gdal: {
 #ifdef SOLVIK_HAVE_GDAL_RASTER
-      const std::string driver = gdal_driver_for(ext);
+      const GdalResult result{settings.driver, settings.creation_options, settings.nodata};
       // GDAL gets a real name beside the result: given /proc/self/fd/N it
       // would look for side files "beside" it, among the program's own
       // descriptors
       files.push_back({output,
                        [=](const std::string& tmp) {
-                         return write_gdal_raster(tmp, driver, rows, lines, columns, c.georef,
+                         return write_gdal_raster(tmp, result, rows, lines, columns, c.georef,
                                                   [&progress](double f) {
                                                     if (progress) progress(f);
                                                   },
@@ -176,8 +194,10 @@ bool result_outputs(const std::string& output, const unsigned char* const* rows,
 
 std::vector<PlannedFile> planned_outputs(const ImageJob& job, std::size_t image) {
   std::vector<PlannedFile> files{{job.output, "the result", image}};
-  if (result_kind(extension_of(job.output)) == ResultKind::raw)
-    files.push_back({with_extension(job.output, ".txt"), "the result's descriptor", image});
+  const ResultKind kind = result_kind(extension_of(job.output));
+  if (kind == ResultKind::raw) files.push_back({with_extension(job.output, ".txt"), "the result's descriptor", image});
+  // written when the input has a coordinate system, which is not known yet
+  if (kind == ResultKind::asc) files.push_back({with_extension(job.output, ".prj"), "the result's .prj", image});
   const std::pair<const std::string*, const char*> graph[] = {{&job.vector_file, "lines"}, {&job.nodes_file, "nodes"}};
   for (const auto& [path, what] : graph) {
     if (path->empty()) continue;
@@ -196,6 +216,8 @@ std::vector<PlannedFile> files_read(const ImageJob& job, std::size_t image) {
     files.push_back({with_extension(job.input, ".txt"), "the input", image});
     return files;
   }
+  // a grid's coordinate system, read by the grid reader
+  if (ext == ".asc") files.push_back({with_extension(job.input, ".prj"), "the file", image});
 #ifdef SOLVIK_HAVE_GDAL_RASTER
   for (const std::string& f : gdal_files_read(job.input))
     files.push_back({f, "the file", image});
@@ -230,9 +252,10 @@ bool check_output_plan(const std::vector<ImageJob>& jobs, std::string* why) {
   return true;
 }
 
-bool outputs_spare_inputs(const ImageJob& job, const std::string& descriptor_path, std::string* why) {
+bool outputs_spare_inputs(const ImageJob& job, const ImageSource& source, std::string* why) {
   std::vector<std::string> inputs{job.input};
-  if (!descriptor_path.empty()) inputs.push_back(descriptor_path);
+  if (!source.descriptor_path.empty()) inputs.push_back(source.descriptor_path);
+  if (!source.coordinate_file.empty()) inputs.push_back(source.coordinate_file);
   if (job.protected_files) inputs.insert(inputs.end(), job.protected_files->begin(), job.protected_files->end());
   for (const PlannedFile& out : planned_outputs(job, 0))
     for (const std::string& in : inputs)
@@ -243,7 +266,7 @@ bool outputs_spare_inputs(const ImageJob& job, const std::string& descriptor_pat
 // --- writing ----------------------------------------------------------------------
 
 bool write_outputs(const ImageJob& job, const Options& o, const unsigned char* const* rows, const Carried& c,
-                   const SkeletonGraph* skeleton_graph, const std::function<void(double)>& progress, std::string* why) {
+                   const ResultSettings& settings, const SkeletonGraph* skeleton_graph, const std::function<void(double)>& progress, std::string* why) {
   StagedFiles staged;
   std::string reason;
   const bool graph_wanted = !job.vector_file.empty() || !job.nodes_file.empty() || !job.summary_file.empty();
@@ -274,7 +297,7 @@ bool write_outputs(const ImageJob& job, const Options& o, const unsigned char* c
   }
   std::vector<AtomicOutput> results;
   auto gdal_why = std::make_shared<std::string>();
-  if (!result_outputs(job.output, rows, c, progress, gdal_why, results, &reason))
+  if (!result_outputs(job.output, rows, c, settings, progress, gdal_why, results, &reason))
     return fail(why, "the result " + job.output + " could not be written: " + reason);
   for (const AtomicOutput& r : results)
     if (!staged.write(r, &reason)) {

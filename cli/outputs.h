@@ -54,9 +54,9 @@ std::vector<PlannedFile> files_read(const ImageJob& job, std::size_t image);
 // is a file some input reads, or an output cannot be replaced.
 bool check_output_plan(const std::vector<ImageJob>& jobs, std::string* why);
 
-// The job's outputs against its own input and descriptor, and the other
+// The job's outputs against its own input, descriptor and .prj, and the other
 // inputs of its batch (the files may have changed since the plan).
-bool outputs_spare_inputs(const ImageJob& job, const std::string& descriptor_path, std::string* why);
+bool outputs_spare_inputs(const ImageJob& job, const ImageSource& source, std::string* why);
 
 // Writes the result of `rows` and the graph files of the job (from
 // `graph`, made by the run when the job asks for any) to temporary files,
@@ -64,4 +64,4 @@ bool outputs_spare_inputs(const ImageJob& job, const std::string& descriptor_pat
 // place and every earlier file stays. `progress` (may be empty) is told the
 // part of the raster written.
 bool write_outputs(const ImageJob& job, const Options& o, const unsigned char* const* rows, const Carried& c,
-                   const SkeletonGraph* graph, const std::function<void(double)>& progress, std::string* why);
+                   const ResultSettings& settings, const SkeletonGraph* graph, const std::function<void(double)>& progress, std::string* why);

@@ -17,6 +17,7 @@
 #include "formats/ascii_grid.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -234,9 +235,27 @@ bool asc_read_grid(AscTokens& tokens, unsigned char** plane, int nb_lig, int nb_
 
 // --- writing ------------------------------------------------------------------
 
+std::string asc_number_text(double value) {
+  const std::string six = con_format("%lf", value);
+  if (!std::isfinite(value) || std::strtod(six.c_str(), nullptr) == value) return six;
+  for (int decimals = 7; decimals <= 20; ++decimals) {
+    std::string text = con_format("%.*lf", decimals, value);
+    if (std::strtod(text.c_str(), nullptr) == value) return text;
+  }
+  return con_format("%.17g", value);
+}
+
 std::string asc_header_text(int nb_col, int nb_lig, double X_min, double Y_min, double dpix_size) {
-  return con_format("ncols %d\nnrows %d\nxllcorner %lf\nyllcorner %lf\ncellsize %lf\nnodata_value -9999.9999\n", nb_col,
-                    nb_lig, X_min, Y_min, dpix_size);
+  return asc_header_text(nb_col, nb_lig, X_min, Y_min, dpix_size, std::nullopt) + "nodata_value -9999.9999\n";
+}
+
+std::string asc_header_text(int nb_col, int nb_lig, double X_min, double Y_min, double dpix_size,
+                            std::optional<double> nodata) {
+  std::string text = con_format("ncols %d\nnrows %d\n", nb_col, nb_lig);
+  text += "xllcorner " + asc_number_text(X_min) + "\nyllcorner " + asc_number_text(Y_min) + "\ncellsize " +
+          asc_number_text(dpix_size) + "\n";
+  if (nodata) text += "nodata_value " + asc_number_text(*nodata) + "\n";
+  return text;
 }
 
 bool asc_write_grid(const AscSink& sink, unsigned char* const* plane, int nb_lig, int nb_col,

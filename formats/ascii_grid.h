@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -106,10 +107,23 @@ bool asc_read_header(AscTokens& tokens, AscHeader& header, std::string* why);
 bool asc_read_grid(AscTokens& tokens, unsigned char** plane, int nb_lig, int nb_col, AscLineStart line_start,
                    std::string* why);
 
+// A header number as a written grid holds it: "%lf" (six decimals) when
+// that text reads back as the same number, so the usual corners and cell
+// sizes keep their familiar text; else the fewest decimals from 7 to 20 that
+// read back the same (a 1/12000-degree cell is not 0.000083); else "%.17g".
+// A number that is not finite is written with "%lf".
+std::string asc_number_text(double value);
+
 // The six header lines of a written grid: "ncols %d", "nrows %d",
-// "xllcorner %lf", "yllcorner %lf", "cellsize %lf", and the fixed line
-// "nodata_value -9999.9999", each ended by "\n".
+// "xllcorner", "yllcorner" and "cellsize" with asc_number_text, and the
+// fixed line "nodata_value -9999.9999", each ended by "\n".
 std::string asc_header_text(int nb_col, int nb_lig, double X_min, double Y_min, double dpix_size);
+
+// The same header with the nodata line "nodata_value " and `nodata` as
+// asc_number_text writes it, or without a nodata line when there is none
+// (five pairs, as the reader accepts them).
+std::string asc_header_text(int nb_col, int nb_lig, double X_min, double Y_min, double dpix_size,
+                            std::optional<double> nodata);
 
 // Writes plane[i][j] for every line and column, in that order, as unsigned
 // decimal numbers each followed by a tab, with no line break anywhere, in

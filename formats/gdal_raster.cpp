@@ -179,7 +179,8 @@ class GdalSource : public ImageSource {
 
 class PlaneBand : public GDALRasterBand {
  public:
-  PlaneBand(GDALDataset* ds, const unsigned char* const* rows, int lines, int columns) : rows_(rows) {
+  PlaneBand(GDALDataset* ds, const unsigned char* const* rows, int lines, int columns, std::optional<double> nodata)
+      : rows_(rows), nodata_(nodata) {
     poDS = ds;
     nBand = 1;
     eDataType = GDT_Byte;
@@ -214,18 +215,25 @@ class PlaneBand : public GDALRasterBand {
 
   GDALColorInterp GetColorInterpretation() override { return GCI_GrayIndex; }
 
+  double GetNoDataValue(int* has) override {
+    if (has) *has = nodata_.has_value();
+    return nodata_.value_or(0.0);
+  }
+
  private:
   const unsigned char* const* rows_;
+  std::optional<double> nodata_;
 };
 
 class PlaneDataset : public GDALDataset {
  public:
-  PlaneDataset(const unsigned char* const* rows, int lines, int columns, const ImageGeoref& georef)
+  PlaneDataset(const unsigned char* const* rows, int lines, int columns, const ImageGeoref& georef,
+               std::optional<double> nodata)
       : georef_(georef) {
     nRasterXSize = columns;
     nRasterYSize = lines;
     eAccess = GA_ReadOnly;
-    SetBand(1, new PlaneBand(this, rows, lines, columns));
+    SetBand(1, new PlaneBand(this, rows, lines, columns, nodata));
     if (!georef.wkt.empty()) {
       srs_.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
       has_srs_ = srs_.importFromWkt(georef.wkt.c_str()) == OGRERR_NONE;
@@ -480,7 +488,19 @@ std::unique_ptr<ImageSource> open_gdal_source(const std::string& path, int band,
     if (t != GDT_Byte) source->byte_data = false;
     source->nodata.push_back(nodata_of(b));
   }
+  if (!source->byte_data) {
+    source->samples = Samples::other;
+    GDALDataType widest = GDT_Byte;
+    for (GDALRasterBandH b : source->bands)
+      if (GDALGetRasterDataType(b) != GDT_Byte) widest = GDALGetRasterDataType(b);
+    source->sample_type = GDALGetDataTypeName(widest);
+  }
   if (source->bands.size() == 1 && source->byte_data) {
+    const char* nbits = GDALGetMetadataItem(source->bands[0], "NBITS", "IMAGE_STRUCTURE");
+    if (nbits && std::strcmp(nbits, "1") == 0 && !GDALGetRasterColorTable(source->bands[0])) {
+      source->samples = Samples::bit;
+      source->sample_type = "1-bit";
+    }
     if (GDALColorTableH table = GDALGetRasterColorTable(source->bands[0])) {
       source->palette = true;
       const int entries = GDALGetColorEntryCount(table);
@@ -508,11 +528,56 @@ std::string gdal_driver_for(const std::string& extension) {
   return "";
 }
 
-bool write_gdal_raster(const std::string& path, const std::string& driver_name, const unsigned char* const* rows,
+bool gdal_result_driver(const std::string& name, GdalDriverInfo& info, std::string* why) {
+  gdal_raster_setup();
+  GDALDriverH driver = GDALGetDriverByName(name.c_str());
+  char** meta = driver ? GDALGetMetadata(driver, nullptr) : nullptr;
+  if (!driver || !CPLFetchBool(meta, GDAL_DCAP_RASTER, false))
+    return fail(why, "-of " + name + ": this GDAL has no raster driver of that name (solvik --formats lists them)");
+  info.name = GDALGetDriverShortName(driver);
+  const bool writes = CPLFetchBool(meta, GDAL_DCAP_CREATECOPY, false) || CPLFetchBool(meta, GDAL_DCAP_CREATE, false);
+  const char* types = CSLFetchNameValue(meta, GDAL_DMD_CREATIONDATATYPES);
+  if (!writes || (types && !std::strstr(types, "Byte")))
+    return fail(why, "-of " + name + ": GDAL's " + info.name + " driver does not write rasters of bytes");
+  const char* ext = CSLFetchNameValue(meta, GDAL_DMD_EXTENSION);
+  info.extension = ext && *ext ? std::string(".").append(lower(ext)) : std::string();
+  return true;
+}
+
+bool gdal_check_creation_options(const std::string& driver_name, const std::vector<std::string>& options,
+                                 std::string* why) {
+  if (options.empty()) return true;
+  gdal_raster_setup();
+  GDALDriverH driver = GDALGetDriverByName(driver_name.c_str());
+  if (!driver) return fail(why, "this GDAL has no " + driver_name + " driver");
+  // GDAL says what is wrong as warnings: keep the first one
+  struct Said {
+    std::string text;
+    static void CPL_STDCALL handler(CPLErr, CPLErrorNum, const char* message) {
+      auto* self = static_cast<Said*>(CPLGetErrorHandlerUserData());
+      if (self && self->text.empty() && message) self->text = message;
+    }
+  } said;
+  CPLPushErrorHandlerEx(&Said::handler, &said);
+  for (const std::string& option : options) {
+    CPLStringList one;
+    one.AddString(option.c_str());
+    if (!GDALValidateCreationOptions(driver, one.List())) {
+      CPLPopErrorHandler();
+      return fail(why, "-co " + option + ": " + (said.text.empty() ? "GDAL's " + driver_name + " driver refuses it"
+                                                                   : said.text));
+    }
+  }
+  CPLPopErrorHandler();
+  return true;
+}
+
+bool write_gdal_raster(const std::string& path, const GdalResult& result, const unsigned char* const* rows,
                        int nb_lig, int nb_col, const ImageGeoref& georef, const WriteProgress& progress,
                        std::string* why) {
   gdal_raster_setup();
   CaughtErrors caught;
+  const std::string& driver_name = result.driver;
   GDALDriverH driver = GDALGetDriverByName(driver_name.c_str());
   if (!driver) return fail(why, "this GDAL has no " + driver_name + " driver");
   CPLStringList options;
@@ -521,16 +586,34 @@ bool write_gdal_raster(const std::string& path, const std::string& driver_name, 
     options.SetNameValue("BIGTIFF", "IF_SAFER");
     if (nb_lig > 4096 || nb_col > 4096) options.SetNameValue("TILED", "YES");
   }
+  for (const std::string& option : result.creation_options) {
+    const std::size_t eq = option.find('=');
+    options.SetNameValue(option.substr(0, eq).c_str(), eq == std::string::npos ? "" : option.c_str() + eq + 1);
+  }
   // no .aux.xml beside a temporary name: what the format cannot hold is
   // not written anywhere else
   CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "NO");
-  PlaneDataset plane(rows, nb_lig, nb_col, georef);
+  PlaneDataset plane(rows, nb_lig, nb_col, georef, result.nodata);
   GDALDatasetH out = GDALCreateCopy(driver, path.c_str(), GDALDataset::ToHandle(&plane), FALSE, options.List(),
                                     report_progress, const_cast<WriteProgress*>(&progress));
   if (out) GDALClose(out);  // the last blocks reach the file here
   CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr);
   if (!out || caught.failed()) return fail(why, caught.reason("GDAL could not write it"));
   return true;
+}
+
+std::string esri_wkt(const std::string& wkt) {
+  if (wkt.empty()) return "";
+  gdal_raster_setup();
+  CaughtErrors caught;
+  OGRSpatialReference srs;
+  if (srs.SetFromUserInput(wkt.c_str()) != OGRERR_NONE) return "";
+  char* text = nullptr;
+  const char* const options[] = {"FORMAT=WKT1_ESRI", nullptr};
+  std::string out;
+  if (srs.exportToWkt(&text, options) == OGRERR_NONE && text) out = text;
+  CPLFree(text);
+  return out;
 }
 
 std::string gdal_read_formats() {

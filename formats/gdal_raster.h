@@ -3,7 +3,10 @@
 //   gdal_raster_setup      register the drivers and bound GDAL's block cache
 //   open_gdal_source       any raster GDAL reads, as an image source
 //   gdal_driver_for        the driver a result's extension selects
+//   gdal_result_driver     a driver that writes rasters, by its short name (-of)
+//   gdal_check_creation_options  creation options (-co) the driver takes
 //   write_gdal_raster      a one-byte plane to a file, georeferenced
+//   esri_wkt               a coordinate system as an ESRI .prj file holds it
 //   gdal_read_formats      the raster drivers of this GDAL, for a listing
 //   gdal_input_safe        may GDAL open a file without hanging or reaching
 //                          what the user did not allow?
@@ -40,13 +43,16 @@
 //  6. A warning while pixels are read (a JPEG cut short, "premature end of
 //     data") fails the read like an error: the missing part is never grey.
 //  7. Results: GeoTIFF (.tif, .tiff) DEFLATE-compressed, tiled when a side is
-//     above 4096, BigTIFF when it might need it; PNG (.png); PGM (.pgm). The
-//     geotransform and coordinate system go where the format holds them
-//     (GeoTIFF); no side file is ever written.
+//     above 4096, BigTIFF when it might need it; PNG (.png); PGM (.pgm); or
+//     any driver that writes Byte rasters. The caller's creation options
+//     come after those defaults and win over them. The geotransform,
+//     coordinate system and nodata value go where the format holds them;
+//     no side file is ever written.
 #pragma once
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,12 +65,36 @@ std::unique_ptr<ImageSource> open_gdal_source(const std::string& path, int band,
 // "GTiff" for .tif/.tiff, "PNG" for .png, "PNM" for .pgm (any case), else "".
 std::string gdal_driver_for(const std::string& extension);
 
+// A driver that writes Byte rasters: its short name as GDAL spells it and
+// the extension of its files (with the dot; "" when it names none).
+struct GdalDriverInfo {
+  std::string name;
+  std::string extension;
+};
+
+// The driver of short name `name` (any case). False with `why` when this
+// GDAL has none or it cannot write a file of bytes.
+bool gdal_result_driver(const std::string& name, GdalDriverInfo& info, std::string* why);
+
+// False with `why` naming the option when one of `options` (NAME=VALUE) is
+// not among the driver's creation options or has a value it refuses.
+bool gdal_check_creation_options(const std::string& driver, const std::vector<std::string>& options,
+                                 std::string* why);
+
 // Told the part written so far, 0 to 1. May be empty.
 using WriteProgress = std::function<void(double fraction)>;
 
-// Writes `rows` (nb_lig rows of nb_col bytes) to `path` with the driver
-// `driver`, whatever `path` is called (it may be a temporary name).
-bool write_gdal_raster(const std::string& path, const std::string& driver, const unsigned char* const* rows,
+// How a result is written: its driver, creation options (NAME=VALUE) given
+// after the defaults, and the nodata value its band declares.
+struct GdalResult {
+  std::string driver;
+  std::vector<std::string> creation_options;
+  std::optional<double> nodata;
+};
+
+// Writes `rows` (nb_lig rows of nb_col bytes) to `path` as `result` says,
+// whatever `path` is called (it may be a temporary name).
+bool write_gdal_raster(const std::string& path, const GdalResult& result, const unsigned char* const* rows,
                        int nb_lig, int nb_col, const ImageGeoref& georef, const WriteProgress& progress,
                        std::string* why);
 
@@ -76,6 +106,10 @@ bool gdal_input_safe(const std::string& path, std::string* why);
 // VRT's sources), by GDAL's own list; empty when it is not safe to open or
 // not a raster GDAL recognises.
 std::vector<std::string> gdal_files_read(const std::string& path);
+
+// The coordinate system `wkt` (any form GDAL reads) as ESRI's WKT, the text
+// of a .prj file; "" when GDAL cannot turn it.
+std::string esri_wkt(const std::string& wkt);
 
 // One line per raster driver: "  SHORTNAME  long name (extensions)".
 std::string gdal_read_formats();

@@ -45,16 +45,26 @@ using LineSink = std::function<bool(int line, const double* values)>;
 // Told the part of the image read so far, from 0 to 1. May be empty.
 using ReadProgress = std::function<void(double fraction)>;
 
+// What a source's values are, for the window the command line takes when
+// none is given: bit (one band of 0 and 1, GDAL's NBITS=1), byte (0 to 255:
+// the program's own rasters and bitmaps, 8-bit data, paletted pictures as
+// grey), other (16-bit, float, ..., and ASCII grids, whose values are
+// known only once read).
+enum class Samples { bit, byte, other };
+
 class ImageSource {
  public:
   virtual ~ImageSource() = default;
 
   int lines = 0;
   int columns = 0;
+  Samples samples = Samples::byte;
+  std::string sample_type = "Byte"; // for messages: GDAL's name of the data type ("UInt16", "Float32"), "1-bit", ...
   ImageGeoref georef;
   std::optional<RasterDescriptor> descriptor;  // a raster's descriptor, carried to a raster result
   std::optional<AscHeader> grid_header;        // an ASCII grid's header, carried to a grid result
   std::string descriptor_path;                 // the descriptor file, for a raster
+  std::string coordinate_file;                 // a grid's .prj, when one was read into georef.wkt
 
   // Hands every line to `sink`, top first. False with `why` when the file
   // cannot be read completely or the sink stops.
@@ -79,7 +89,9 @@ std::unique_ptr<ImageSource> open_bmp_source(const std::string& path, std::strin
 // An ASCII grid read by the program's strict reader, each value kept whole
 // (integers and decimals). The header's nodata value, when the header has
 // one, is nodata. A bad or missing value stops the reading naming its line
-// and column.
+// and column. The grid's coordinate system is the text of the .prj file of
+// the same name beside it (".prj" or ".PRJ"), when there is one that is a
+// regular file of at most 1 MiB; a .prj that cannot be read is an error.
 std::unique_ptr<ImageSource> open_asc_source(const std::string& path, std::string* why);
 
 // Reads nb_lig x nb_col values, line 0 first, as numbers: whole tokens of

@@ -7,6 +7,8 @@
 //     pixel once turned grey.
 //  2. Files are opened as regular files only (open_regular), so a FIFO or a
 //     device put in an image's place cannot hang a run.
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -171,6 +173,32 @@ std::string where(int line, int column) {
   return "grid line " + std::to_string(line) + ", column " + std::to_string(column) + " (counted from 0): ";
 }
 
+// The .prj beside a grid: `wkt` its text and `file` its path, both left
+// empty when there is none. False with `why` when one is there but cannot
+// be read.
+bool read_grid_prj(const std::string& grid, std::string& wkt, std::string& file, std::string* why) {
+  const std::size_t slash = grid.find_last_of('/');
+  const std::size_t dot = grid.find_last_of('.');
+  const std::string stem = dot == std::string::npos || (slash != std::string::npos && dot < slash) ? grid
+                                                                                                  : grid.substr(0, dot);
+  for (const char* ext : {".prj", ".PRJ"}) {
+    const std::string path = stem + ext;
+    if (!path_exists(path)) continue;
+    const File f = open_file(path, "r", why, "its coordinate system " + path + " cannot be read: ");
+    if (!f) return false;
+    constexpr long long kMost = 1 << 20;
+    if (host_file_size(f.get()) > kMost) return fail(why, "its coordinate system " + path + " is over 1 MiB");
+    std::string text(static_cast<std::size_t>(std::max(0LL, host_file_size(f.get()))), '\0');
+    if (std::fread(text.data(), 1, text.size(), f.get()) != text.size())
+      return fail(why, "its coordinate system " + path + " could not be read");
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+    wkt = text;
+    file = path;
+    return true;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool asc_read_values(AscTokens& tokens, int nb_lig, int nb_col,
@@ -285,10 +313,15 @@ std::unique_ptr<ImageSource> open_asc_source(const std::string& path, std::strin
     return nullptr;
   }
   auto source = std::make_unique<AscGridSource>();
+  if (!read_grid_prj(path, source->georef.wkt, source->coordinate_file, why)) return nullptr;
   source->path = path;
   source->lines = header.nb_lig;
   source->columns = header.nb_col;
+  source->samples = Samples::other;
+  source->sample_type = "ASCII grid";
+  const std::string wkt = source->georef.wkt;
   source->georef = grid_georef(header);
+  source->georef.wkt = wkt;
   source->grid_header = header;
   return source;
 }

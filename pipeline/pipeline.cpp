@@ -42,32 +42,6 @@ void read_all(ImageSource& source, const std::atomic<bool>* cancel, const ReadPr
   if (!ok) throw Failure(why);
 }
 
-// The finite values' range, and how many values are not finite.
-struct Range {
-  double lo = std::numeric_limits<double>::infinity(), hi = -std::numeric_limits<double>::infinity();
-  bool whole = true;
-  long long finite = 0, left_out = 0;
-};
-
-Range finite_range(ImageSource& source, const std::atomic<bool>* cancel) {
-  Range r;
-  const int columns = source.columns;
-  read_all(source, cancel, nullptr, [&](int, const double* v) {
-    for (int j = 0; j < columns; ++j) {
-      if (std::isnan(v[j])) continue;  // nodata
-      if (!std::isfinite(v[j])) {
-        ++r.left_out;
-        continue;
-      }
-      r.lo = std::min(r.lo, v[j]);
-      r.hi = std::max(r.hi, v[j]);
-      r.whole = r.whole && v[j] == std::floor(v[j]);
-      ++r.finite;
-    }
-  });
-  return r;
-}
-
 // Marks each line of the source through `put(line, values, inside)` and
 // counts what the window holds.
 template <typename Inside, typename Put>
@@ -75,6 +49,7 @@ void mark_lines(ImageSource& source, const Request& request, ValueCounts& counts
   const int columns = source.columns;
   double lo = std::numeric_limits<double>::infinity(), hi = -lo;
   long long valid = 0, finite = 0, selected = 0;
+  bool whole = true;
   read_all(source, request.cancel,
            [&](double f) {
              if (request.progress) request.progress(Stage::reading, f);
@@ -88,6 +63,7 @@ void mark_lines(ImageSource& source, const Request& request, ValueCounts& counts
                ++finite;
                lo = std::min(lo, v[j]);
                hi = std::max(hi, v[j]);
+               whole = whole && v[j] == std::floor(v[j]);
              }
            });
   counts.pixels = static_cast<long long>(source.lines) * columns;
@@ -96,6 +72,7 @@ void mark_lines(ImageSource& source, const Request& request, ValueCounts& counts
   counts.selected = selected;
   counts.min = finite ? lo : 0;
   counts.max = finite ? hi : 0;
+  counts.whole = whole;
 }
 
 // Calls mark_lines with the request's window test.
@@ -253,6 +230,30 @@ void plane_road(ImageSource& source, const Request& request, Outcome& outcome, S
 
 }  // namespace
 
+ValueRange value_range(ImageSource& source, const std::atomic<bool>* cancel) {
+  double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+  ValueRange r;
+  const int columns = source.columns;
+  read_all(source, cancel, nullptr, [&](int, const double* v) {
+    for (int j = 0; j < columns; ++j) {
+      if (std::isnan(v[j])) continue;  // nodata
+      if (!std::isfinite(v[j])) {
+        ++r.left_out;
+        continue;
+      }
+      lo = std::min(lo, v[j]);
+      hi = std::max(hi, v[j]);
+      r.whole = r.whole && v[j] == std::floor(v[j]);
+      ++r.finite;
+    }
+  });
+  if (r.finite) {
+    r.lo = lo;
+    r.hi = hi;
+  }
+  return r;
+}
+
 int otsu_split(const std::vector<double>& histogram) {
   const int bins = static_cast<int>(histogram.size());
   double total = 0, total_sum = 0;
@@ -281,7 +282,7 @@ int otsu_split(const std::vector<double>& histogram) {
 
 Window otsu_window(ImageSource& source, WindowKind side, double& threshold, long long& left_out,
                    const std::atomic<bool>* cancel) {
-  const Range range = finite_range(source, cancel);
+  const ValueRange range = value_range(source, cancel);
   left_out = range.left_out;
   if (range.finite == 0)
     throw Failure(range.left_out ? "no value is finite (all are infinite or nodata): there is no threshold to find"

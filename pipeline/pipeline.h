@@ -69,6 +69,7 @@ struct ValueCounts {
   long long selected = 0;    // inside the window: the object
   double min = 0, max = 0;   // of the finite values (both 0 when there is none)
   long long finite = 0;
+  bool whole = true;         // every finite value a whole number
 };
 
 struct Outcome {
@@ -103,6 +104,15 @@ class Sink {
 };
 
 Outcome run(ImageSource& source, const Request& request, Sink& sink);
+
+// The finite values of a source, read once: their range, whether all are
+// whole numbers, and how many values are not finite (nodata aside).
+struct ValueRange {
+  double lo = 0, hi = 0;  // both 0 when no value is finite
+  bool whole = true;
+  long long finite = 0, left_out = 0;
+};
+ValueRange value_range(ImageSource& source, const std::atomic<bool>* cancel = nullptr);
 
 // Otsu's window on the source's finite values (note 2). Throws Failure when
 // no value is finite.
