@@ -298,12 +298,16 @@ bool stage_dataset(const std::string& path, const Georef& georef, const LayerCou
     opened = GDALOpenEx(tmp.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE, gpkg, nullptr, nullptr);
     if (!opened) return fail(gdal_reason("cannot update " + path));
     for (int k = GDALDatasetGetLayerCount(opened) - 1; k >= 0; --k) {
-      const char* name = OGR_L_GetName(GDALDatasetGetLayer(opened, k));
-      for (const auto& layer : layers)
-        if (name && layer.first == name && GDALDatasetDeleteLayer(opened, k) != OGRERR_NONE) {
+      const char* got = OGR_L_GetName(GDALDatasetGetLayer(opened, k));
+      const std::string name = got ? got : "";  // the layer's own copy goes with it
+      for (const auto& layer : layers) {
+        if (layer.first != name) continue;
+        if (GDALDatasetDeleteLayer(opened, k) != OGRERR_NONE) {
           GDALClose(opened);
-          return fail(gdal_reason(path + ": cannot replace its layer " + layer.first));
+          return fail(gdal_reason(path + ": cannot replace its layer " + name));
         }
+        break;
+      }
     }
   } else {
     opened = GDALCreate(driver, tmp.c_str(), 0, 0, 0, GDT_Unknown, nullptr);

@@ -340,6 +340,8 @@ TEST(CommandLine, EveryUsageErrorGivesStatusTwoAndTheUsage) {
       {{"a.raw", "b.raw", "-w"}, "option '-w' needs a value"},
       {{"--prune", "-3", "a.raw", "b.raw"}, "bad prune length '-3'"},
       {{"--simplify", "2", "a.raw", "b.raw"}, "--simplify applies to the lines"},
+      {{"--vector", "v.tif", "a.raw", "b.raw"}, "--vector 'v.tif': vector files are written as"},
+      {{"--nodes", "n.txt", "a.raw", "b.raw"}, "--nodes 'n.txt': vector files are written as"},
   };
   for (const Usage& u : kUsage) {
     std::string shown;
