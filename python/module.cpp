@@ -2,10 +2,11 @@
 // solvik._solvik; the package's __init__.py gives the public names, their
 // documentation and the dtype conversions numpy does better).
 //
-//   _thin         any 2-D numeric array, a window -> uint8 result
+//   _thin         any 2-D numeric array, a window (or non-zero) -> uint8 result
 //   _skeletonize  any 2-D array, non-zero is object -> bool skeleton
 //   _prune        a 1/0 skeleton plane -> the pruned plane, branches removed
-//   _graph        a 1/0 skeleton plane -> nodes, branches, components
+//   _graph        a 1/0 skeleton plane -> the columns of the nodes, branches
+//                 and components tables
 //
 // Notes:
 //   1. Every check that guards memory is made here, whatever the Python layer
@@ -18,6 +19,9 @@
 //      its planes; nothing is kept between calls.
 //   3. Errors leave as ValueError (bad value or shape), TypeError (bad
 //      dtype) and MemoryError (std::bad_alloc).
+//   4. `threads` goes to the thinning kernels (0: their own count).
+//      `dialogue` asks for the dialogue's skeleton; until the sound skeleton
+//      is wired in, both roads give the dialogue's bytes.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -30,6 +34,7 @@
 
 #include <vector>
 
+#include "graph/graph_summary.h"
 #include "graph/skeleton_graph.h"
 #include "skeleton/pipeline.h"
 
@@ -138,48 +143,58 @@ unsigned char byte_value(long value, const char* what) {
 // of the result (1 on the skeleton, or `skeleton`, else `background`).
 // Runs without the GIL.
 template <typename Write>
-void skeleton_of(const Layout& in, const Marking& m, FrameMode frame, unsigned char skeleton,
+void skeleton_of(const Layout& in, const Marking& m, FrameMode frame, int threads, unsigned char skeleton,
                  unsigned char background, Write write) {
   SkeletonPlanes planes(in.nb_lig, in.nb_col, frame);
   mark(in, m, planes.object());
-  planes.run();
+  planes.run(threads);
   planes.set_values(skeleton, background);
   unsigned char* const* result = planes.result();
   for (int i = 0; i < in.nb_lig; ++i) write(i, result[i]);
 }
 
-py::array_t<std::uint8_t> thin(const py::array& image, double lo, double hi, const std::string& frame,
-                               long skeleton, long background) {
+int thread_count(long threads) {
+  if (threads < 0 || threads > 4096)
+    throw py::value_error("threads must lie in 0..4096 (0: every core); got " + std::to_string(threads));
+  return static_cast<int>(threads);
+}
+
+py::array_t<std::uint8_t> thin(const py::array& image, double lo, double hi, bool nonzero, const std::string& frame,
+                               long skeleton, long background, long threads, bool dialogue) {
   const Layout in = layout_of(image, "the image");
   if (std::isnan(lo) || std::isnan(hi)) throw py::value_error("the window's bounds must be numbers, not NaN");
-  if (lo > hi)
+  if (!nonzero && lo > hi)
     throw py::value_error("the window's MIN is above its MAX: (" + py::repr(py::float_(lo)).cast<std::string>() + ", " +
                           py::repr(py::float_(hi)).cast<std::string>() + ")");
   const FrameMode mode = frame_mode(frame);
   const unsigned char s = byte_value(skeleton, "the skeleton value");
   const unsigned char b = byte_value(background, "the background value");
+  const int n = thread_count(threads);
+  static_cast<void>(dialogue);  // one road until the sound skeleton is wired in
 
   py::array_t<std::uint8_t> out({static_cast<py::ssize_t>(in.nb_lig), static_cast<py::ssize_t>(in.nb_col)});
   std::uint8_t* dst = out.mutable_data();
   const std::size_t width = static_cast<std::size_t>(in.nb_col);
   {
     py::gil_scoped_release unlocked;
-    skeleton_of(in, Marking{false, lo, hi}, mode, s, b,
+    skeleton_of(in, Marking{nonzero, lo, hi}, mode, n, s, b,
                 [&](int i, const unsigned char* line) { std::memcpy(dst + i * width, line, width); });
   }
   return out;
 }
 
-py::array_t<bool> skeletonize(const py::array& mask, const std::string& frame) {
+py::array_t<bool> skeletonize(const py::array& mask, const std::string& frame, long threads, bool dialogue) {
   const Layout in = layout_of(mask, "the mask");
   const FrameMode mode = frame_mode(frame);
+  const int n = thread_count(threads);
+  static_cast<void>(dialogue);
   py::array_t<bool> out({static_cast<py::ssize_t>(in.nb_lig), static_cast<py::ssize_t>(in.nb_col)});
   bool* dst = out.mutable_data();
   const std::size_t width = static_cast<std::size_t>(in.nb_col);
   {
     py::gil_scoped_release unlocked;
     // one pass from the finished 1/255 lines to bools
-    skeleton_of(in, Marking{true, 0, 0}, mode, 1, 255, [&](int i, const unsigned char* line) {
+    skeleton_of(in, Marking{true, 0, 0}, mode, n, 1, 255, [&](int i, const unsigned char* line) {
       bool* d = dst + i * width;
       for (std::size_t j = 0; j < width; ++j) d[j] = line[j] == 1;
     });
@@ -214,53 +229,104 @@ py::tuple prune(const Plane& skeleton, double length) {
   return py::make_tuple(out, removed);
 }
 
-py::array_t<std::int32_t> pixel_array(const std::vector<Pixel>& pixels) {
-  py::array_t<std::int32_t> a({static_cast<py::ssize_t>(pixels.size()), static_cast<py::ssize_t>(2)});
-  std::int32_t* d = a.mutable_data();
-  for (const Pixel& p : pixels) {
-    *d++ = p.line;
-    *d++ = p.column;
-  }
+template <typename T>
+py::array_t<T> column(const std::vector<T>& values) {
+  py::array_t<T> a(static_cast<py::ssize_t>(values.size()));
+  if (!values.empty()) std::memcpy(a.mutable_data(), values.data(), values.size() * sizeof(T));
   return a;
 }
 
-py::object node_id(int id) { return id < 0 ? py::none() : py::object(py::int_(id)); }
+// Paths of pixels as one (n, 2) int32 array of (line, column) and the
+// offsets where each path starts (one more offset than paths).
+template <typename Item, typename Pixels>
+py::tuple packed_paths(const std::vector<Item>& items, Pixels pixels_of) {
+  std::vector<std::int64_t> offsets{0};
+  for (const Item& item : items) offsets.push_back(offsets.back() + static_cast<std::int64_t>(pixels_of(item).size()));
+  py::array_t<std::int32_t> all({static_cast<py::ssize_t>(offsets.back()), static_cast<py::ssize_t>(2)});
+  std::int32_t* d = all.mutable_data();
+  for (const Item& item : items)
+    for (const Pixel& p : pixels_of(item)) {
+      *d++ = p.line;
+      *d++ = p.column;
+    }
+  return py::make_tuple(column(offsets), all);
+}
 
+// The graph as columns: node_*, branch_* and summary_* arrays, one value per
+// node, branch or component, and the pixels of the nodes and branches
+// packed. Branch kinds are numbered end-end 0, end-junction 1,
+// junction-junction 2, loop 3; node kinds end 0, junction 1, isolated 2.
 py::dict graph(const Plane& skeleton) {
   const Layout in = layout_of(skeleton, "the skeleton");
   std::vector<const unsigned char*> lines = line_pointers(skeleton.data(), in);
   SkeletonGraph g;
+  std::vector<ComponentSummary> summary;
   {
     py::gil_scoped_release unlocked;
     g = build_graph(lines.data(), in.nb_lig, in.nb_col, 1);
+    summary = summarize_components(g, Georef{});
   }
-  py::list nodes, branches;
+  std::vector<std::int32_t> n_component, n_kind, n_degree;
+  std::vector<double> n_line, n_column;
   for (const GraphNode& n : g.nodes) {
-    py::dict d;
-    d["id"] = n.id;
-    d["kind"] = node_kind_name(n.kind);
-    d["component"] = n.component;
-    d["degree"] = n.degree;
-    d["coords"] = py::make_tuple(n.line, n.column);
-    d["pixels"] = pixel_array(n.pixels);
-    nodes.append(d);
+    n_component.push_back(n.component);
+    n_kind.push_back(static_cast<std::int32_t>(n.kind));
+    n_degree.push_back(n.degree);
+    n_line.push_back(n.line);
+    n_column.push_back(n.column);
   }
+  std::vector<std::int32_t> b_component, b_kind, b_src, b_dst;
+  std::vector<double> b_length;
   for (const GraphBranch& b : g.branches) {
-    py::dict d;
-    d["id"] = b.id;
-    d["kind"] = branch_kind_name(b.kind);
-    d["component"] = b.component;
-    d["coords"] = pixel_array(b.path);
-    d["length"] = b.length_px;
-    d["from_node"] = node_id(b.from_node);
-    d["to_node"] = node_id(b.to_node);
-    branches.append(d);
+    b_component.push_back(b.component);
+    b_kind.push_back(static_cast<std::int32_t>(b.kind));
+    b_src.push_back(b.from_node);
+    b_dst.push_back(b.to_node);
+    b_length.push_back(b.length_px);
   }
-  py::dict result;
-  result["nodes"] = nodes;
-  result["branches"] = branches;
-  result["components"] = g.components;
-  return result;
+  std::vector<std::int32_t> s_branches, s_ends, s_junctions, s_isolated, s_holes, s_box[4];
+  std::vector<double> s_length;
+  for (const ComponentSummary& c : summary) {
+    s_branches.push_back(c.branches);
+    s_ends.push_back(c.end_points);
+    s_junctions.push_back(c.junctions);
+    s_isolated.push_back(c.isolated);
+    s_holes.push_back(c.loops);  // cycles equal holes in these graphs
+    s_length.push_back(c.length_px);
+    s_box[0].push_back(c.min_line);
+    s_box[1].push_back(c.min_column);
+    s_box[2].push_back(c.max_line);
+    s_box[3].push_back(c.max_column);
+  }
+  py::dict d;
+  d["components"] = g.components;
+  d["node_component"] = column(n_component);
+  d["node_kind"] = column(n_kind);
+  d["node_degree"] = column(n_degree);
+  d["node_line"] = column(n_line);
+  d["node_column"] = column(n_column);
+  py::tuple node_pixels = packed_paths(g.nodes, [](const GraphNode& n) -> const std::vector<Pixel>& { return n.pixels; });
+  d["node_offsets"] = node_pixels[0];
+  d["node_pixels"] = node_pixels[1];
+  d["branch_component"] = column(b_component);
+  d["branch_kind"] = column(b_kind);
+  d["branch_src"] = column(b_src);
+  d["branch_dst"] = column(b_dst);
+  d["branch_length"] = column(b_length);
+  py::tuple paths = packed_paths(g.branches, [](const GraphBranch& b) -> const std::vector<Pixel>& { return b.path; });
+  d["branch_offsets"] = paths[0];
+  d["branch_pixels"] = paths[1];
+  d["summary_branches"] = column(s_branches);
+  d["summary_end_points"] = column(s_ends);
+  d["summary_junctions"] = column(s_junctions);
+  d["summary_isolated"] = column(s_isolated);
+  d["summary_holes"] = column(s_holes);
+  d["summary_length"] = column(s_length);
+  d["summary_min_line"] = column(s_box[0]);
+  d["summary_min_column"] = column(s_box[1]);
+  d["summary_max_line"] = column(s_box[2]);
+  d["summary_max_column"] = column(s_box[3]);
+  return d;
 }
 
 }  // namespace
@@ -268,9 +334,10 @@ py::dict graph(const Plane& skeleton) {
 PYBIND11_MODULE(_solvik, m) {
   m.doc() = "Compiled kernels of the solvik package; use the functions of `solvik` itself.";
   m.attr("__version__") = SOLVIK_VERSION;
-  m.def("_thin", &thin, py::arg("image"), py::arg("lo"), py::arg("hi"), py::arg("frame"), py::arg("skeleton"),
-        py::arg("background"));
-  m.def("_skeletonize", &skeletonize, py::arg("mask"), py::arg("frame"));
+  m.def("_thin", &thin, py::arg("image"), py::arg("lo"), py::arg("hi"), py::arg("nonzero"), py::arg("frame"),
+        py::arg("skeleton"), py::arg("background"), py::arg("threads") = 0, py::arg("dialogue") = false);
+  m.def("_skeletonize", &skeletonize, py::arg("mask"), py::arg("frame"), py::arg("threads") = 0,
+        py::arg("dialogue") = false);
   m.def("_prune", &prune, py::arg("skeleton"), py::arg("length"));
   m.def("_graph", &graph, py::arg("skeleton"));
 }

@@ -39,7 +39,7 @@ SkeletonPlanes::~SkeletonPlanes() {
   frucmatrice(tab_, lig_);
 }
 
-int SkeletonPlanes::run() {
+int SkeletonPlanes::run(int threads) {
   // the mark plane is the object in 255, as thresholding leaves it; the
   // border of a padded picture stays 0 in both planes: background
   for (int i = 0; i < lig_; ++i) {
@@ -47,8 +47,8 @@ int SkeletonPlanes::run() {
     unsigned char* m = tab2_[i];
     for (int j = 0; j < col_; ++j) m[j] = static_cast<unsigned char>(-o[j]);
   }
-  const int passes = thin_planes(tab_, tab2_, lig_, col_);
-  finish_planes(tab_, lig_, col_);
+  const int passes = thin_planes(tab_, tab2_, lig_, col_, threads);
+  finish_planes(tab_, lig_, col_, threads);
   return passes;
 }
 

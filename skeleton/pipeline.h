@@ -55,10 +55,11 @@ class SkeletonPlanes {
   // (0 elsewhere) before run().
   unsigned char** object() { return view_; }
 
-  // Thins and finishes; returns the number of thinning passes. After it,
-  // result() holds 1 on the skeleton and 255 elsewhere (or the values given
-  // to set_values). Runs once.
-  int run();
+  // Thins and finishes with `threads` threads (0: the kernels' own count);
+  // returns the number of thinning passes. After it, result() holds 1 on
+  // the skeleton and 255 elsewhere (or the values given to set_values).
+  // Runs once.
+  int run(int threads = 0);
 
   // Rewrites the result: skeleton pixels become `skeleton`, the others
   // `background`. Call after run().
