@@ -8,8 +8,19 @@
 #include "LIB/NRUTIL.h"
 #include "app/state.h"
 #include "platform/console.h"
+#include "platform/thread_setting.h"
 #include "app/phases.h"
 #include "skeleton/skeleton.h"
+
+#include <cstdlib>
+
+namespace {
+
+// The thread count of the kernels: SOLVIK_THREADS when it holds one, else
+// one per core.
+int kernel_threads() { return thread_count_from(std::getenv("SOLVIK_THREADS")); }
+
+}  // namespace
 
 void param() {
   con_printf("\n\n\tThresholding : ");
@@ -23,11 +34,11 @@ void param() {
 void threshold() {
   tab = ucmatrice(nb_col, nb_lig);
   if (!tab) stop_run(con_format("\n\tNot enough memory for an image of %d lines of %d columns.\n", nb_lig, nb_col));
-  threshold_planes(tab2, tab, nb_lig, nb_col, minth, maxth);
+  threshold_planes(tab2, tab, nb_lig, nb_col, minth, maxth, kernel_threads());
 }
 
-void skeleton() { thin_planes(tab, tab2, nb_lig, nb_col); }
+void skeleton() { thin_planes(tab, tab2, nb_lig, nb_col, kernel_threads()); }
 
 void test() { irep = ring_connectivity(tab3); }
 
-void finishing() { finish_planes(tab, nb_lig, nb_col); }
+void finishing() { finish_planes(tab, nb_lig, nb_col, kernel_threads()); }

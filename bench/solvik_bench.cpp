@@ -365,7 +365,7 @@ void print_header(const Options& o) {
   std::printf("- images: %s; window [%d, %d]; %d runs per image (median)%s\n", o.folder.c_str(), kMinth, kMaxth,
               o.runs, o.quick ? "; --quick" : "");
   std::printf("- processors: %ld; threads: %d; load average at start: %s\n", sysconf(_SC_NPROCESSORS_ONLN),
-              solvik_threads(), load_average().c_str());
+              default_threads(), load_average().c_str());
   std::printf("- times are wall-clock; CPU is this thread's processor time (the same work when the machine is busy)\n");
   std::fflush(stdout);
 }

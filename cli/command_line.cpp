@@ -12,6 +12,8 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/thread_setting.h"
+
 #ifdef SOLVIK_HAVE_GDAL_RASTER
 #include "formats/gdal_raster.h"
 #endif
@@ -65,15 +67,16 @@ int run_batch(const Options& o, Messages& messages) {
     return 1;
   }
   std::vector<BatchJob> jobs = batch_jobs(o);
-  for (BatchJob& b : jobs) b.job.protected_files = &o.inputs;
   unsigned workers = o.jobs == 0 ? std::max(1u, std::thread::hardware_concurrency()) : static_cast<unsigned>(o.jobs);
   workers = std::min<unsigned>(workers, static_cast<unsigned>(jobs.size()));
   // Images processed side by side share the cores: each one's thinning
   // takes its part of them, unless --threads or SOLVIK_THREADS gave a count
   // (every image taking every core only made them wait for each other).
-  if (workers > 1 && o.threads == 0 && !std::getenv("SOLVIK_THREADS")) {
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    setenv("SOLVIK_THREADS", std::to_string(std::max(1u, cores / workers)).c_str(), 1);
+  int per_image = o.threads;
+  if (per_image == 0 && workers > 1) per_image = static_cast<int>(std::max(1u, std::max(1u, std::thread::hardware_concurrency()) / workers));
+  for (BatchJob& b : jobs) {
+    b.job.protected_files = &o.inputs;
+    b.job.threads = per_image;
   }
   std::atomic<std::size_t> next{0};
   std::atomic<std::size_t> done{0};
@@ -145,8 +148,8 @@ int run_command_line(int argc, char** argv) {
     case Action::run:
       break;
   }
-  // the thinning kernels read their thread count from the environment
-  if (o.threads > 0) setenv("SOLVIK_THREADS", std::to_string(o.threads).c_str(), 1);
+  // --threads, else SOLVIK_THREADS, else one per core
+  if (o.threads == 0) o.threads = thread_count_from(std::getenv("SOLVIK_THREADS"));
 #ifdef SOLVIK_HAVE_GDAL_RASTER
   gdal_raster_setup();
 #endif
@@ -159,6 +162,7 @@ int run_command_line(int argc, char** argv) {
   job.vector_file = o.vector_file;
   job.nodes_file = o.nodes_file;
   job.summary_file = o.summary_file;
+  job.threads = o.threads;
   if (!thin_image(job, o, messages, &why)) {
     std::fprintf(stderr, "%s: %s\n", job.input.c_str(), why.c_str());
     return 1;

@@ -28,7 +28,8 @@
 #include "graph/graph_summary.h"
 #include "graph/skeleton_graph.h"
 #include "platform/host.h"
-#include "skeleton/pipeline.h"
+#include "pipeline/pipeline.h"
+#include "platform/failure.h"
 
 #ifdef SOLVIK_HAVE_GDAL_RASTER
 #include "formats/gdal_raster.h"
@@ -124,100 +125,6 @@ std::unique_ptr<ImageSource> open_source(const std::string& path, int band, std:
                 " needs GDAL, which this build of solvik lacks");
   return nullptr;
 #endif
-}
-
-// --- Otsu -------------------------------------------------------------------------
-
-struct Window {
-  double lo, hi;
-  std::string note;  // the threshold line, for dark and bright
-};
-
-// The range of the values that are not nodata, and whether all are whole.
-struct ValueRange {
-  double lo = std::numeric_limits<double>::infinity(), hi = -std::numeric_limits<double>::infinity();
-  bool whole = true;
-  long long count = 0;
-};
-
-bool value_range(ImageSource& source, ValueRange& r, std::string* why) {
-  return source.read_lines(
-      [&](int, const double* v) {
-        for (int j = 0; j < source.columns; ++j) {
-          if (std::isnan(v[j])) continue;
-          r.lo = std::min(r.lo, v[j]);
-          r.hi = std::max(r.hi, v[j]);
-          r.whole = r.whole && v[j] == std::floor(v[j]);
-          ++r.count;
-        }
-        return true;
-      },
-      nullptr, why);
-}
-
-// The middle of the splits "bins 0..k | k+1.." with the largest
-// between-class variance (a two-level picture gives a whole plateau of them).
-int otsu_split(const std::vector<double>& histogram) {
-  const int bins = static_cast<int>(histogram.size());
-  double total = 0, total_sum = 0;
-  for (int k = 0; k < bins; ++k) {
-    total += histogram[static_cast<std::size_t>(k)];
-    total_sum += k * histogram[static_cast<std::size_t>(k)];
-  }
-  double w0 = 0, sum0 = 0, best = -1;
-  int first = 0, last = 0;
-  for (int k = 0; k + 1 < bins; ++k) {
-    w0 += histogram[static_cast<std::size_t>(k)];
-    sum0 += k * histogram[static_cast<std::size_t>(k)];
-    const double w1 = total - w0;
-    if (w0 == 0 || w1 == 0) continue;
-    const double d = sum0 / w0 - (total_sum - sum0) / w1;
-    const double between = w0 * w1 * d * d;
-    if (between > best * (1 + 1e-12)) {
-      best = between;
-      first = last = k;
-    } else if (between >= best * (1 - 1e-12)) {
-      last = k;
-    }
-  }
-  return (first + last) / 2;
-}
-
-bool otsu_window(ImageSource& source, WindowKind kind, Window& window, std::string* why) {
-  ValueRange range;
-  if (!value_range(source, range, why)) return false;
-  if (range.count == 0) return fail(why, "no pixel has a value (all are nodata): there is no threshold to find");
-  const double lo = range.lo, hi = range.hi;
-  // one bin per value for whole numbers of a small range, else 4096 bins
-  const bool per_value = range.whole && hi - lo < 65536;
-  const int bins = per_value ? static_cast<int>(hi - lo) + 1 : 4096;
-  const double width = per_value ? 1.0 : (hi - lo) / bins;
-  std::vector<double> histogram(static_cast<std::size_t>(bins), 0.0);
-  auto bin_of = [&](double v) {
-    if (width <= 0) return 0;
-    return std::min(bins - 1, static_cast<int>((v - lo) / width));
-  };
-  if (!source.read_lines(
-          [&](int, const double* v) {
-            for (int j = 0; j < source.columns; ++j)
-              if (!std::isnan(v[j])) histogram[static_cast<std::size_t>(bin_of(v[j]))] += 1;
-            return true;
-          },
-          nullptr, why))
-    return false;
-  const int split = otsu_split(histogram);
-  const double threshold = per_value ? lo + split : lo + (split + 1) * width;
-  const double above = per_value ? threshold + 1 : std::nextafter(threshold, std::numeric_limits<double>::infinity());
-  if (kind == WindowKind::dark) {
-    window.lo = lo;
-    window.hi = threshold;
-  } else {
-    window.lo = above;
-    window.hi = hi;
-  }
-  window.note = "Otsu threshold " + number_text(threshold) + ", window " + number_text(window.lo) + ":" +
-                number_text(window.hi) + (kind == WindowKind::dark ? " (dark objects)" : " (bright objects)");
-  return true;
 }
 
 // --- results ----------------------------------------------------------------------
@@ -318,10 +225,8 @@ bool write_results(const std::string& output, const unsigned char* const* rows, 
 
 // --- the skeleton graph ------------------------------------------------------------
 
-bool write_graph_files(const ImageJob& job, const Options& o, const unsigned char* const* skeleton, const Carried& c,
+bool write_graph_files(const ImageJob& job, const Options& o, const SkeletonGraph& graph, const Carried& c,
                        std::string* why) {
-  if (job.vector_file.empty() && job.nodes_file.empty() && job.summary_file.empty()) return true;
-  const SkeletonGraph graph = build_graph(skeleton, c.lines, c.columns, o.skeleton_value);
   Georef georef;
   georef.valid = c.georef.valid;
   std::copy(c.georef.geotransform, c.georef.geotransform + 6, georef.geotransform);
@@ -335,6 +240,7 @@ bool write_graph_files(const ImageJob& job, const Options& o, const unsigned cha
   if (!job.nodes_file.empty() && !write_nodes(job.nodes_file, graph, georef, &reason))
     return fail(why, "the nodes " + job.nodes_file + " could not be written: " + reason);
 #else
+  (void)o;
   if (!job.vector_file.empty() || !job.nodes_file.empty())
     return fail(why, "vector files need GDAL, which this build of solvik lacks");
 #endif
@@ -343,48 +249,76 @@ bool write_graph_files(const ImageJob& job, const Options& o, const unsigned cha
 
 // --- the job ----------------------------------------------------------------------
 
-bool thin_opened(const ImageJob& job, const Options& o, Messages& messages, std::unique_ptr<ImageSource> source,
-                 std::string* why) {
-  Carried carried;
-  carried.lines = source->lines;
-  carried.columns = source->columns;
-  carried.georef = source->georef;
-  carried.descriptor = source->descriptor;
-  carried.grid_header = source->grid_header;
-
-  Window window{o.lo, o.hi, ""};
-  if (o.window != WindowKind::range) {
-    if (!otsu_window(*source, o.window, window, why)) return false;
-    messages.info(job.input + ": " + window.note);
+// The finished picture into the job's files: the graph's first, so that a
+// graph file that cannot be written leaves the result unwritten too.
+class FileSink : public pipeline::Sink {
+ public:
+  FileSink(const ImageJob& job, const Options& o, const Carried& c, ImageProgress& progress)
+      : job_(job), o_(o), c_(c), progress_(progress) {}
+  void write(const pipeline::Picture& picture, const pipeline::Outcome& outcome) override {
+    // the writers take whole rows
+    const int lines = picture.lines, columns = picture.columns;
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(lines) * static_cast<std::size_t>(columns));
+    std::vector<unsigned char*> rows(static_cast<std::size_t>(lines));
+    for (int i = 0; i < lines; ++i) rows[static_cast<std::size_t>(i)] = bytes.data() + static_cast<std::size_t>(i) * columns;
+    picture.read(0, lines, rows.data());
+    std::string why;
+    if (outcome.graph && !write_graph_files(job_, o_, *outcome.graph, c_, &why)) throw Failure(why);
+    progress_.at(0.85, "writing");
+    if (!write_results(job_.output, rows.data(), c_, progress_, &why))
+      throw Failure("the result " + job_.output + " could not be written: " + why);
   }
+
+ private:
+  const ImageJob& job_;
+  const Options& o_;
+  const Carried& c_;
+  ImageProgress& progress_;
+};
+
+pipeline::Window window_of(const Options& o) {
+  switch (o.window) {
+    case WindowKind::dark: return {pipeline::WindowKind::dark, 0, 0};
+    case WindowKind::bright: return {pipeline::WindowKind::bright, 0, 0};
+    default: return {pipeline::WindowKind::range, o.lo, o.hi};
+  }
+}
+
+bool thin_opened(const ImageJob& job, const Options& o, Messages& messages, ImageSource& source, std::string* why) {
+  Carried carried;
+  carried.lines = source.lines;
+  carried.columns = source.columns;
+  carried.georef = source.georef;
+  carried.descriptor = source.descriptor;
+  carried.grid_header = source.grid_header;
 
   ImageProgress progress(messages, job.input,
                          messages.progress_for(static_cast<long long>(carried.lines) * carried.columns));
-  SkeletonPlanes planes(carried.lines, carried.columns, o.frame);
-  unsigned char** object = planes.object();
-  const std::size_t width = static_cast<std::size_t>(carried.columns);
-  progress.at(0, "reading");
-  if (!source->read_lines(
-          [&](int line, const double* values) {
-            mark_window(values, 1, width, window.lo, window.hi, object[line]);
-            return true;
-          },
-          [&](double f) { progress.at(0.4 * f, "reading"); }, why))
-    return false;
-  source.reset();  // a bitmap's pixels are no longer needed
-
-  progress.at(0.4, "thinning");
-  planes.run();
-  // pruning works on the finished skeleton, 1 on its pixels
-  if (o.prune > 0) prune_skeleton(planes.object(), carried.lines, carried.columns, o.prune, 1, 255);
-  planes.set_values(o.skeleton_value, o.background_value);
-  progress.at(0.85, "writing");
-
-  std::string reason;
-  if (!write_results(job.output, planes.result(), carried, progress, &reason))
-    return fail(why, "the result " + job.output + " could not be written: " + reason);
-  if (!write_graph_files(job, o, planes.result(), carried, why)) return false;
+  pipeline::Request request;
+  request.window = window_of(o);
+  request.skeleton = SkeletonKind::dialogue;
+  request.frame = o.frame;
+  request.skeleton_value = o.skeleton_value;
+  request.background_value = o.background_value;
+  request.threads = job.threads;
+  request.prune = o.prune;
+  request.graph = !job.vector_file.empty() || !job.nodes_file.empty() || !job.summary_file.empty();
+  request.progress = [&](pipeline::Stage stage, double f) {
+    if (stage == pipeline::Stage::reading) progress.at(0.4 * f, "reading");
+    else progress.at(0.4 + 0.45 * f, "thinning");
+  };
+  FileSink sink(job, o, carried, progress);
+  const pipeline::Outcome outcome = pipeline::run(source, request, sink);
+  if (outcome.threshold) {
+    const pipeline::Window& w = outcome.window;
+    messages.info(job.input + ": Otsu threshold " + number_text(*outcome.threshold) + ", window " +
+                  number_text(w.lo) + ":" + number_text(w.hi) +
+                  (o.window == WindowKind::dark ? " (dark objects)" : " (bright objects)") +
+                  (outcome.left_out ? " (" + std::to_string(outcome.left_out) + " values that are not finite left out)"
+                                    : ""));
+  }
   progress.at(1, "done");
+  (void)why;
   return true;
 }
 
@@ -443,11 +377,11 @@ bool thin_image(const ImageJob& job, const Options& o, Messages& messages, std::
     lines = source->lines;
     columns = source->columns;
     if (!results_spare_inputs(job, *source, why)) return false;
-    return thin_opened(job, o, messages, std::move(source), why);
+    return thin_opened(job, o, messages, *source, why);
   } catch (const std::bad_alloc&) {
     return fail(why, "not enough memory for an image of " + std::to_string(lines) + " lines of " +
                          std::to_string(columns) + " columns");
-  } catch (const std::exception& e) {
+  } catch (const std::exception& e) {  // Failure, and a kernel's refusal
     return fail(why, e.what());
   }
 }

@@ -39,6 +39,7 @@ struct ImageJob {
   // inputs of a batch)
   const std::vector<std::string>* protected_files = nullptr;
   std::string vector_file, nodes_file, summary_file;  // the graph's files of this image
+  int threads = 0;  // of the thinning; 0: one per core
 };
 
 // Thins one image as the options say. False with `why` (which does not

@@ -60,6 +60,10 @@ class ImageSource {
   // Hands every line to `sink`, top first. False with `why` when the file
   // cannot be read completely or the sink stops.
   virtual bool read_lines(const LineSink& sink, const ReadProgress& progress, std::string* why) = 0;
+
+  // Called when the caller reads no more: a source that holds its pixels
+  // (a bitmap) lets them go.
+  virtual void done_reading() {}
 };
 
 // A raster and its descriptor. A missing descriptor is an error (no

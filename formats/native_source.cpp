@@ -81,7 +81,11 @@ class RawSource : public ImageSource {
 class BmpSource : public ImageSource {
  public:
   unsigned char** plane = nullptr;
-  ~BmpSource() override { frucmatrice(plane, lines); }
+  ~BmpSource() override { done_reading(); }
+  void done_reading() override {
+    frucmatrice(plane, lines);
+    plane = nullptr;
+  }
 
   bool read_lines(const LineSink& sink, const ReadProgress& progress, std::string* why) override {
     std::vector<double> values(static_cast<std::size_t>(columns));

@@ -33,6 +33,7 @@
 #endif
 
 #include "skeleton/bitplane.h"
+#include "skeleton/bits.h"
 #include "skeleton/codes.h"
 #include "skeleton/contract.h"
 #include "skeleton/parallel.h"
@@ -174,8 +175,9 @@ void finish_bits_on_two_threads(bitplane::Plane& skel, const std::vector<Word>& 
     const int until = std::min(line + kBatch - 1, nb_lig - 2);
     for (; seen < until; seen = cleaned.load(std::memory_order_acquire)) cleaned.wait(seen, std::memory_order_acquire);
   };
+  // part 0 cleans, part 1 follows it (a part waits only for a lower one)
   parallel::on_threads(2, [&](int k) {
-    if (k == 1) {
+    if (k == 0) {
       for (int i = 1; i <= nb_lig - 2; ++i) {
         remove_line(skel, i, inside, clean_pair);
         cleaned.store(i, std::memory_order_release);
@@ -199,6 +201,15 @@ void finish_bits_on_two_threads(bitplane::Plane& skel, const std::vector<Word>& 
     }
     for (int i = nb_lig - 4; i <= nb_lig - 2; ++i) remove_line(skel, i, inside, corner_pair);
   });
+}
+
+// Cleaning, end points and corners on two threads where the plane is worth
+// them.
+void finish_passes(bitplane::Plane& skel, const std::vector<Word>& inside, int nb_lig, int nb_col, int workers) {
+  if (workers >= 2 && nb_lig >= 8 && nb_col >= 4)
+    finish_bits_on_two_threads(skel, inside, nb_lig, nb_col);
+  else
+    finish_bits(skel, inside, nb_lig, nb_col);
 }
 
 }  // namespace
@@ -231,10 +242,7 @@ void finish_planes(unsigned char** tab, int nb_lig, int nb_col, int threads) {
   });
 
   // 3 to 5: cleaning, end points, corners
-  if (workers >= 2 && nb_lig >= 8 && nb_col >= 4)
-    finish_bits_on_two_threads(skel, inside, nb_lig, nb_col);
-  else
-    finish_bits(skel, inside, nb_lig, nb_col);
+  finish_passes(skel, inside, nb_lig, nb_col, workers);
 
   // the result, written once
   parallel::by_lines(nb_lig, workers, [&](int first, int last) {
@@ -242,3 +250,20 @@ void finish_planes(unsigned char** tab, int nb_lig, int nb_col, int threads) {
   });
 }
 
+
+void finish_bit_plane(bitplane::Plane& skel, int nb_lig, int nb_col, int threads) {
+  skeleton_contract::check_sizes("finish_bit_plane", nb_lig, nb_col);
+  const int workers = parallel::workers_for(threads, nb_lig, nb_col);
+  // the frame is background after the frame reset
+  const std::vector<Word> inside = bitplane::interior_columns(nb_col);
+  const Word none = 0;
+  parallel::by_lines(nb_lig, workers, [&](int first, int last) {
+    for (int i = first; i <= last; ++i) {
+      Word* row = skel.row(i);
+      const bool frame_line = i == 0 || i == nb_lig - 1;
+      for (int d = 1; d <= skel.words(); ++d) row[d] &= frame_line ? none : inside[d];
+    }
+  });
+  if (nb_lig < 3 || nb_col < 3) return;  // no interior: nothing is left
+  finish_passes(skel, inside, nb_lig, nb_col, workers);
+}

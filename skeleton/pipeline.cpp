@@ -15,8 +15,10 @@ bool parse_frame_mode(const std::string& word, FrameMode& mode) {
   return true;
 }
 
-SkeletonPlanes::SkeletonPlanes(int nb_lig, int nb_col, FrameMode frame) : nb_lig_(nb_lig), nb_col_(nb_col) {
+SkeletonPlanes::SkeletonPlanes(int nb_lig, int nb_col, FrameMode frame, SkeletonKind kind)
+    : nb_lig_(nb_lig), nb_col_(nb_col), kind_(kind) {
   if (nb_lig < 1 || nb_col < 1) throw std::invalid_argument("a picture needs at least one line and one column");
+  if (kind == SkeletonKind::sound) frame = FrameMode::pad;
   const int border = frame == FrameMode::pad ? 1 : 0;
   if (nb_lig > INT_MAX - 2 * border || nb_col > INT_MAX - 2 * border)
     throw std::invalid_argument("the picture is too large to pad");

@@ -19,6 +19,11 @@
 
 enum class FrameMode { keep, pad };
 
+// dialogue: the thinning and finishing the dialogue runs, byte for byte;
+// sound: the skeleton that keeps every object, hole and stroke (always
+// thinned as if surrounded by background).
+enum class SkeletonKind { sound, dialogue };
+
 // Parses "keep" or "pad"; false for anything else.
 bool parse_frame_mode(const std::string& word, FrameMode& mode);
 
@@ -43,7 +48,7 @@ class SkeletonPlanes {
  public:
   // Throws std::invalid_argument for sizes below 1 (or too large to pad),
   // std::bad_alloc when the planes cannot be had.
-  SkeletonPlanes(int nb_lig, int nb_col, FrameMode frame);
+  SkeletonPlanes(int nb_lig, int nb_col, FrameMode frame, SkeletonKind kind = SkeletonKind::dialogue);
   ~SkeletonPlanes();
   SkeletonPlanes(const SkeletonPlanes&) = delete;
   SkeletonPlanes& operator=(const SkeletonPlanes&) = delete;
@@ -55,10 +60,9 @@ class SkeletonPlanes {
   // (0 elsewhere) before run().
   unsigned char** object() { return view_; }
 
-  // Thins and finishes with `threads` threads (0: the kernels' own count);
-  // returns the number of thinning passes. After it, result() holds 1 on
-  // the skeleton and 255 elsewhere (or the values given to set_values).
-  // Runs once.
+  // Thins and finishes on `threads` threads (0: one per core); returns the
+  // number of thinning passes. After it, result() holds 1 on the skeleton
+  // and 255 elsewhere (or the values given to set_values). Runs once.
   int run(int threads = 0);
 
   // Rewrites the result: skeleton pixels become `skeleton`, the others
@@ -70,6 +74,7 @@ class SkeletonPlanes {
 
  private:
   int nb_lig_, nb_col_;
+  SkeletonKind kind_;
   int lig_, col_;              // size of the planes, border included
   unsigned char** tab_ = nullptr;
   unsigned char** tab2_ = nullptr;

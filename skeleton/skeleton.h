@@ -2,7 +2,7 @@
 // planes, and the connectivity value of a window.
 //
 //   threshold_planes, thin_planes, finish_planes, ring_connectivity,
-//   solvik_threads
+//   default_threads
 //
 // The contract of every kernel here:
 //  - Planes are row-pointer matrices addressed [line][column] of nb_lig
@@ -17,7 +17,7 @@
 //  - No kernel prints, ends the program or uses program-wide state: calls
 //    on different planes may run at once from several threads.
 //  - `threads` is how many threads a kernel may use (fewer on small
-//    planes); 0 takes solvik_threads(). The bytes of the result are the
+//    planes); 0 takes one per core (default_threads()). The bytes of the result are the
 //    same for every count.
 #pragma once
 
@@ -43,6 +43,5 @@ void finish_planes(unsigned char** tab, int nb_lig, int nb_col, int threads = 0)
 // N, E, S, W is 0, else 0.
 int ring_connectivity(const unsigned char window[4][4]);
 
-// The thread count of a run: the environment variable SOLVIK_THREADS when
-// it holds a whole number from 1 (at most 1024), else one per core.
-int solvik_threads();
+// One thread per core: what a thread count of 0 stands for.
+int default_threads();

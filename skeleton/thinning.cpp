@@ -59,6 +59,7 @@
 #include <vector>
 
 #include "skeleton/bitplane.h"
+#include "skeleton/bits.h"
 #include "skeleton/codes.h"
 #include "skeleton/contract.h"
 #include "skeleton/parallel.h"
@@ -218,33 +219,33 @@ class DeletionLog {
 // only its own lines of them (woken candidates of a neighbour's line go
 // through that neighbour, see Band).
 struct Shared {
-  unsigned char** tab;
+  unsigned char** tab;         // null on the bit road: the bits are the picture
   unsigned char** tab2;
   int nb_lig, nb_col;
-  bitplane::Plane present;     // tab2 not 0, at the start of the pass
+  bitplane::Plane& present;    // tab2 not 0, at the start of the pass
   bitplane::Plane candidates;  // pixels that may be marked in this pass
   std::vector<Word> inside;    // the columns inside the frame
   std::vector<Word> nothing;   // a line of zeros
   int touched_stride;
   std::vector<Word> touched;  // one bit per word: some pixel of it was deleted
 
-  Shared(unsigned char** t, unsigned char** t2, int lines, int columns)
+  Shared(unsigned char** t, unsigned char** t2, bitplane::Plane& bits, int lines, int columns)
       : tab(t),
         tab2(t2),
         nb_lig(lines),
         nb_col(columns),
-        present(lines, columns),
+        present(bits),
         candidates(lines, columns),
         inside(bitplane::interior_columns(columns)),
         nothing(static_cast<std::size_t>(present.stride()), 0),
         touched_stride((present.words() + 63) / 64),
         touched(static_cast<std::size_t>(lines) * static_cast<std::size_t>(touched_stride), 0) {}
 
-  // The bits of lines [first, last] from tab2; every interior object pixel
-  // a candidate.
+  // The bits of lines [first, last] from tab2 (on the byte road); every
+  // interior object pixel a candidate.
   void load(int first, int last) {
     for (int i = first; i <= last; ++i) {
-      bitplane::pack_nonzero(tab2[i], nb_col, present.row(i));
+      if (tab2) bitplane::pack_nonzero(tab2[i], nb_col, present.row(i));
       if (i < 1 || i > nb_lig - 2) continue;
       const Word* p = present.row(i);
       Word* c = candidates.row(i);
@@ -325,6 +326,11 @@ struct Progress {
   }
   // A band's deletions in `pass`; the passes end at the first one that all
   // bands report empty.
+  // Ends the passes at once: every band returns at its next wait.
+  void stop() {
+    last_pass.store(-1, std::memory_order_release);
+    bump();
+  }
   void report(int pass, long long n, int bands) {
     {
       std::lock_guard<std::mutex> lock(mutex);
@@ -847,6 +853,44 @@ std::vector<int> band_starts(const Shared& s, int bands) {
   return starts;
 }
 
+
+// The passes over the bits of `shared`, on `threads` threads.
+int thin_shared(Shared& shared, int threads, int guess_lines, std::size_t log_budget, int* redone) {
+  const int nb_lig = shared.nb_lig, nb_col = shared.nb_col;
+  if (redone) *redone = 0;
+  threads = threads > 0 ? threads : default_threads();
+  // small planes are not worth a thread
+  const int workers = parallel::workers_for(threads, nb_lig, nb_col);
+  parallel::by_lines(nb_lig, workers, [&](int first, int last) { shared.load(first, last); });
+  // bands wait for their neighbours both ways, so they are cut to the
+  // threads the system actually starts
+  parallel::Team team(std::min(workers, (nb_lig - 2) / 2));
+  const std::vector<int> starts = band_starts(shared, team.size());
+  const int bands = static_cast<int>(starts.size()) - 1;
+  Progress progress(bands);
+  // logged deletions: 16 bytes each, about 16 MiB over all bands
+  if (log_budget == 0) log_budget = std::max<std::size_t>(1024, (std::size_t{16} << 20) / 16 / bands);
+  std::vector<Band> band_list;
+  band_list.reserve(static_cast<std::size_t>(bands));
+  for (int b = 0; b < bands; ++b)
+    band_list.emplace_back(shared, progress, band_list, b, starts[b], starts[b + 1] - 1, guess_lines, log_budget);
+  for (Band& band : band_list) band.link();
+  team.run([&](int b) {
+    if (b >= bands) return;
+    try {
+      band_list[b].run();
+    } catch (...) {
+      progress.stop();  // the other bands stop waiting for this one
+      throw;
+    }
+  });
+  if (shared.tab)
+    parallel::by_lines(nb_lig, workers, [&](int first, int last) { shared.write_back(first, last); });
+  if (redone)
+    for (const Band& band : band_list) *redone += band.redone();
+  return progress.last_pass.load();
+}
+
 }  // namespace
 
 int thin_planes(unsigned char** tab, unsigned char** tab2, int nb_lig, int nb_col, int threads) {
@@ -860,26 +904,16 @@ int thinning_detail::thin_planes_guessing(unsigned char** tab, unsigned char** t
   set_frame(tab, nb_lig, nb_col);
   if (redone) *redone = 0;
   if (nb_lig < 3 || nb_col < 3) return 1;  // no interior: one pass deleting nothing
-  threads = threads > 0 ? threads : solvik_threads();
-  Shared shared(tab, tab2, nb_lig, nb_col);
-  // small planes are not worth a thread
-  const int workers = parallel::workers_for(threads, nb_lig, nb_col);
-  parallel::by_lines(nb_lig, workers, [&](int first, int last) { shared.load(first, last); });
-  const std::vector<int> starts = band_starts(shared, std::min(workers, (nb_lig - 2) / 2));
-  const int bands = static_cast<int>(starts.size()) - 1;
-  Progress progress(bands);
-  // logged deletions: 16 bytes each, about 16 MiB over all bands
-  if (log_budget == 0) log_budget = std::max<std::size_t>(1024, (std::size_t{16} << 20) / 16 / bands);
-  std::vector<Band> band_list;
-  band_list.reserve(static_cast<std::size_t>(bands));
-  for (int b = 0; b < bands; ++b)
-    band_list.emplace_back(shared, progress, band_list, b, starts[b], starts[b + 1] - 1, guess_lines, log_budget);
-  for (Band& band : band_list) band.link();
-  parallel::on_threads(bands, [&](int b) { band_list[b].run(); });
-  parallel::by_lines(nb_lig, workers, [&](int first, int last) { shared.write_back(first, last); });
-  if (redone)
-    for (const Band& band : band_list) *redone += band.redone();
-  return progress.last_pass.load();
+  bitplane::Plane present(nb_lig, nb_col);
+  Shared shared(tab, tab2, present, nb_lig, nb_col);
+  return thin_shared(shared, threads, guess_lines, log_budget, redone);
+}
+
+int thin_bits(bitplane::Plane& object, int nb_lig, int nb_col, int threads) {
+  skeleton_contract::check_sizes("thin_bits", nb_lig, nb_col);
+  if (nb_lig < 3 || nb_col < 3) return 1;
+  Shared shared(nullptr, nullptr, object, nb_lig, nb_col);
+  return thin_shared(shared, threads, thinning_detail::kGuessLines, 0, nullptr);
 }
 
 int ring_connectivity(const unsigned char window[4][4]) {

@@ -9,7 +9,6 @@
 
 #include <cstdlib>
 
-#include "app/state.h"
 
 namespace reference {
 
@@ -78,10 +77,11 @@ unsigned char present(unsigned char v) { return v != 0 ? 1 : 0; }
 unsigned char kept(unsigned char v) { return v > 2 ? 1 : 0; }
 unsigned char kept_or_second(unsigned char v) { return v >= 2 ? 1 : 0; }
 
-// The four window tests of (i, j). Each fills all nine cells of tab3
-// (tab3[r][c] is the cell of line i + r - 2, column j + c - 2) and calls
-// test(); the result is irep just after the call.
+// The four window tests of (i, j). Each fills all nine cells of its window
+// tab3 (tab3[r][c] is the cell of line i + r - 2, column j + c - 2) and
+// hands it to test().
 int north_test(unsigned char** tab2, int i, int j) {
+  unsigned char tab3[4][4] = {};
   tab3[1][1] = kept_or_second(tab2[i - 1][j - 1]);
   tab3[1][2] = kept(tab2[i - 1][j]);
   tab3[1][3] = kept(tab2[i - 1][j + 1]);
@@ -91,11 +91,11 @@ int north_test(unsigned char** tab2, int i, int j) {
   tab3[3][1] = present(tab2[i + 1][j - 1]);
   tab3[3][2] = present(tab2[i + 1][j]);
   tab3[3][3] = present(tab2[i + 1][j + 1]);
-  test();
-  return irep;
+  return test(tab3);
 }
 
 int south_test(unsigned char** tab2, int i, int j) {
+  unsigned char tab3[4][4] = {};
   tab3[1][1] = present(tab2[i - 1][j - 1]);
   tab3[1][2] = present(tab2[i - 1][j]);
   tab3[1][3] = present(tab2[i - 1][j + 1]);
@@ -105,11 +105,11 @@ int south_test(unsigned char** tab2, int i, int j) {
   tab3[3][1] = kept(tab2[i + 1][j - 1]);
   tab3[3][2] = kept(tab2[i + 1][j]);
   tab3[3][3] = kept(tab2[i + 1][j + 1]);
-  test();
-  return irep;
+  return test(tab3);
 }
 
 int east_test(unsigned char** tab2, int i, int j) {
+  unsigned char tab3[4][4] = {};
   tab3[1][1] = present(tab2[i - 1][j - 1]);
   tab3[1][2] = present(tab2[i - 1][j]);
   tab3[1][3] = kept(tab2[i - 1][j + 1]);
@@ -119,11 +119,11 @@ int east_test(unsigned char** tab2, int i, int j) {
   tab3[3][1] = present(tab2[i + 1][j - 1]);
   tab3[3][2] = present(tab2[i + 1][j]);
   tab3[3][3] = kept(tab2[i + 1][j + 1]);
-  test();
-  return irep;
+  return test(tab3);
 }
 
 int west_test(unsigned char** tab2, int i, int j) {
+  unsigned char tab3[4][4] = {};
   tab3[1][1] = kept_or_second(tab2[i - 1][j - 1]);
   tab3[1][2] = present(tab2[i - 1][j]);
   tab3[1][3] = present(tab2[i - 1][j + 1]);
@@ -133,8 +133,7 @@ int west_test(unsigned char** tab2, int i, int j) {
   tab3[3][1] = kept(tab2[i + 1][j - 1]);
   tab3[3][2] = present(tab2[i + 1][j]);
   tab3[3][3] = present(tab2[i + 1][j + 1]);
-  test();
-  return irep;
+  return test(tab3);
 }
 
 // Visits the object pixel (i, j) of one pass: mark, then confirm the mark
@@ -215,7 +214,7 @@ int skeleton(unsigned char** tab, unsigned char** tab2, int nb_lig, int nb_col) 
   return passes;
 }
 
-void test() {
+int test(const unsigned char tab3[4][4]) {
   int iv[9];
   iv[0] = tab3[1][1];
   iv[1] = tab3[1][2];
@@ -239,7 +238,7 @@ void test() {
     }
   }
   const float val = static_cast<float>(itot) * 0.5f + static_cast<float>(itot1);
-  irep = val == 1.0 ? 1 : 0;
+  return val == 1.0 ? 1 : 0;
 }
 
 void finishing(unsigned char** tab, int nb_lig, int nb_col) {

@@ -5,14 +5,11 @@
 //   reference::threshold  four full scans that build tab and rewrite tab2
 //   reference::skeleton   the frame step and the thinning passes; returns the
 //                         number of passes (the last one deletes nothing)
-//   reference::test       the connectivity value of the program-wide tab3,
-//                         into the program-wide irep
+//   reference::test       the connectivity value of a window
 //   reference::finishing  the five in-place finishing passes on tab
 //
 // The planes are row-pointer planes [line][column] of nb_lig x nb_col bytes.
-// skeleton() writes the program-wide tab3 and irep (app/state.h) while it
-// runs, as the program's own phases do; nothing else here touches
-// program-wide state. Nothing prints, allocates or fails.
+// Nothing here keeps state, prints, allocates or fails.
 #pragma once
 
 namespace reference {
@@ -26,9 +23,9 @@ void threshold(unsigned char** tab2, unsigned char** tab, int nb_lig, int nb_col
 // Returns the number of passes run.
 int skeleton(unsigned char** tab, unsigned char** tab2, int nb_lig, int nb_col);
 
-// Reads the ring of the program-wide tab3 (indices 1..3, centre not read)
-// and sets the program-wide irep to 1 or 0.
-void test();
+// The connectivity value (1 or 0) of the ring of the window tab3 (indices
+// 1..3, centre not read).
+int test(const unsigned char tab3[4][4]);
 
 // The finishing passes on tab (values 0, 1, 255): background fill, frame
 // reset, cleaning, end-point extension, corners. A plane of fewer than two

@@ -1,0 +1,333 @@
+// One image from a source to a sink: see pipeline.h.
+#include "pipeline/pipeline.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "platform/failure.h"
+#include "skeleton/bits.h"
+
+namespace pipeline {
+
+namespace {
+
+void check(const std::atomic<bool>* cancel) {
+  if (cancel && cancel->load(std::memory_order_relaxed)) throw Cancelled();
+}
+
+// Reads every line into `f`, turning a reader's refusal into a Failure.
+template <typename F>
+void read_all(ImageSource& source, const std::atomic<bool>* cancel, const ReadProgress& progress, F f) {
+  std::string why;
+  bool cancelled = false;
+  const bool ok = source.read_lines(
+      [&](int line, const double* values) {
+        if (cancel && cancel->load(std::memory_order_relaxed)) {
+          cancelled = true;
+          return false;
+        }
+        f(line, values);
+        return true;
+      },
+      progress, &why);
+  if (cancelled) throw Cancelled();
+  if (!ok) throw Failure(why);
+}
+
+// The finite values' range, and how many values are not finite.
+struct Range {
+  double lo = std::numeric_limits<double>::infinity(), hi = -std::numeric_limits<double>::infinity();
+  bool whole = true;
+  long long finite = 0, left_out = 0;
+};
+
+Range finite_range(ImageSource& source, const std::atomic<bool>* cancel) {
+  Range r;
+  const int columns = source.columns;
+  read_all(source, cancel, nullptr, [&](int, const double* v) {
+    for (int j = 0; j < columns; ++j) {
+      if (std::isnan(v[j])) continue;  // nodata
+      if (!std::isfinite(v[j])) {
+        ++r.left_out;
+        continue;
+      }
+      r.lo = std::min(r.lo, v[j]);
+      r.hi = std::max(r.hi, v[j]);
+      r.whole = r.whole && v[j] == std::floor(v[j]);
+      ++r.finite;
+    }
+  });
+  return r;
+}
+
+// Marks each line of the source through `put(line, values, inside)` and
+// counts what the window holds.
+template <typename Inside, typename Put>
+void mark_lines(ImageSource& source, const Request& request, ValueCounts& counts, Inside inside, Put put) {
+  const int columns = source.columns;
+  double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+  long long valid = 0, finite = 0, selected = 0;
+  read_all(source, request.cancel,
+           [&](double f) {
+             if (request.progress) request.progress(Stage::reading, f);
+           },
+           [&](int line, const double* v) {
+             selected += put(line, v, inside);
+             for (int j = 0; j < columns; ++j) {
+               if (std::isnan(v[j])) continue;
+               ++valid;
+               if (!std::isfinite(v[j])) continue;
+               ++finite;
+               lo = std::min(lo, v[j]);
+               hi = std::max(hi, v[j]);
+             }
+           });
+  counts.pixels = static_cast<long long>(source.lines) * columns;
+  counts.valid = valid;
+  counts.finite = finite;
+  counts.selected = selected;
+  counts.min = finite ? lo : 0;
+  counts.max = finite ? hi : 0;
+}
+
+// Calls mark_lines with the request's window test.
+template <typename Put>
+void mark(ImageSource& source, const Request& request, const Window& window, ValueCounts& counts, Put put) {
+  if (window.kind == WindowKind::nonzero) {
+    mark_lines(source, request, counts, [](double v) { return v != 0 && !std::isnan(v); }, put);
+  } else {
+    const double lo = window.lo, hi = window.hi;
+    mark_lines(source, request, counts, [lo, hi](double v) { return v >= lo && v <= hi; }, put);  // false for NaN
+  }
+}
+
+// Eight result bytes for each byte of skeleton bits.
+struct ByteSpread {
+  std::uint64_t of[256];
+  ByteSpread(unsigned char skeleton, unsigned char background) {
+    for (unsigned m = 0; m < 256; ++m) {
+      std::uint64_t v = 0;
+      for (int k = 0; k < 8; ++k) v |= std::uint64_t{(m >> k) & 1u ? skeleton : background} << (8 * k);
+      of[m] = v;
+    }
+  }
+};
+
+// The finished skeleton held as bits, with `border` lines and columns of
+// padding on every side.
+class BitPicture : public Picture {
+ public:
+  BitPicture(const bitplane::Plane& bits, int border, int lines_, int columns_, const Request& r)
+      : bits_(bits), border_(border), spread_(r.skeleton_value, r.background_value) {
+    lines = lines_;
+    columns = columns_;
+  }
+  void read(int first, int count, unsigned char* const* out) const override {
+    for (int k = 0; k < count; ++k) {
+      const bitplane::Word* row = bits_.row(first + k + border_);
+      unsigned char* line = out[k];
+      for (int j = 0; j < columns; j += 64) {
+        // the 64 columns from j, wherever the border puts them in the row
+        const int at = j + border_, d = 1 + (at >> 6), b = at & 63;
+        const bitplane::Word w = b ? (row[d] >> b | row[d + 1] << (64 - b)) : row[d];
+        const int n = std::min(64, columns - j);
+        int q = 0;
+        for (; q + 8 <= n; q += 8) {
+          const std::uint64_t v = spread_.of[(w >> q) & 0xFFu];
+          std::memcpy(line + j + q, &v, 8);
+        }
+        for (; q < n; ++q) line[j + q] = static_cast<unsigned char>(spread_.of[(w >> q) & 1u] & 0xFFu);
+      }
+    }
+  }
+
+ private:
+  const bitplane::Plane& bits_;
+  int border_;
+  ByteSpread spread_;
+};
+
+// A picture already in bytes.
+class RowsPicture : public Picture {
+ public:
+  RowsPicture(const unsigned char* const* rows, int lines_, int columns_) : rows_(rows) {
+    lines = lines_;
+    columns = columns_;
+  }
+  void read(int first, int count, unsigned char* const* out) const override {
+    for (int k = 0; k < count; ++k) std::memcpy(out[k], rows_[first + k], static_cast<std::size_t>(columns));
+  }
+
+ private:
+  const unsigned char* const* rows_;
+};
+
+// The dialogue's skeleton on a bit plane, one border cell on every side
+// when the frame is padded.
+void bit_road(ImageSource& source, const Request& request, Outcome& outcome, Sink& sink) {
+  const int lines = source.lines, columns = source.columns;
+  const int border = request.frame == FrameMode::pad ? 1 : 0;
+  if (lines > INT_MAX - 2 * border || columns > INT_MAX - 2 * border)
+    throw std::invalid_argument("the picture is too large to pad");
+  const int L = lines + 2 * border, C = columns + 2 * border;
+  bitplane::Plane bits(L, C);
+  mark(source, request, outcome.window, outcome.values, [&](int line, const double* v, auto inside) {
+    bitplane::Word* row = bits.row(line + border);
+    long long n = 0;
+    for (int j = 0; j < columns; ++j)
+      if (inside(v[j])) {
+        const int at = j + border;
+        row[1 + (at >> 6)] |= bitplane::Word{1} << (at & 63);
+        ++n;
+      }
+    return n;
+  });
+  source.done_reading();
+  check(request.cancel);
+
+  if (request.progress) request.progress(Stage::thinning, 0);
+  outcome.passes = thin_bits(bits, L, C, request.threads);
+  check(request.cancel);
+  finish_bit_plane(bits, L, C, request.threads);
+  check(request.cancel);
+
+  if (request.prune > 0 || request.graph) {
+    // pruning and the graph read the skeleton as bytes, 1 on its pixels
+    Request ones = request;
+    ones.skeleton_value = 1;
+    ones.background_value = 255;
+    const BitPicture finished(bits, border, lines, columns, ones);
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(lines) * static_cast<std::size_t>(columns));
+    std::vector<unsigned char*> rows(static_cast<std::size_t>(lines));
+    for (int i = 0; i < lines; ++i) rows[static_cast<std::size_t>(i)] = bytes.data() + static_cast<std::size_t>(i) * columns;
+    finished.read(0, lines, rows.data());
+    if (request.prune > 0) outcome.pruned = prune_skeleton(rows.data(), lines, columns, request.prune, 1, 255);
+    if (request.graph) outcome.graph = build_graph(rows.data(), lines, columns, 1);
+    if (request.skeleton_value != 1 || request.background_value != 255)
+      for (unsigned char& b : bytes) b = b == 1 ? request.skeleton_value : request.background_value;
+    if (request.progress) request.progress(Stage::thinning, 1);
+    check(request.cancel);
+    sink.write(RowsPicture(rows.data(), lines, columns), outcome);
+    return;
+  }
+  if (request.progress) request.progress(Stage::thinning, 1);
+  sink.write(BitPicture(bits, border, lines, columns, request), outcome);
+}
+
+// The sound skeleton on the planes that make it.
+void plane_road(ImageSource& source, const Request& request, Outcome& outcome, Sink& sink) {
+  const int lines = source.lines, columns = source.columns;
+  SkeletonPlanes planes(lines, columns, request.frame, request.skeleton);
+  unsigned char** object = planes.object();
+  mark(source, request, outcome.window, outcome.values, [&](int line, const double* v, auto inside) {
+    unsigned char* row = object[line];
+    long long n = 0;
+    for (int j = 0; j < columns; ++j) {
+      const unsigned char in = inside(v[j]) ? 1 : 0;
+      row[j] = in;
+      n += in;
+    }
+    return n;
+  });
+  source.done_reading();
+  check(request.cancel);
+
+  if (request.progress) request.progress(Stage::thinning, 0);
+  outcome.passes = planes.run(request.threads);
+  check(request.cancel);
+  // pruning and the graph work on the finished skeleton, 1 on its pixels
+  if (request.prune > 0) outcome.pruned = prune_skeleton(planes.object(), lines, columns, request.prune, 1, 255);
+  if (request.graph) outcome.graph = build_graph(planes.result(), lines, columns, 1);
+  planes.set_values(request.skeleton_value, request.background_value);
+  if (request.progress) request.progress(Stage::thinning, 1);
+  check(request.cancel);
+  sink.write(RowsPicture(planes.result(), lines, columns), outcome);
+}
+
+}  // namespace
+
+int otsu_split(const std::vector<double>& histogram) {
+  const int bins = static_cast<int>(histogram.size());
+  double total = 0, total_sum = 0;
+  for (int k = 0; k < bins; ++k) {
+    total += histogram[static_cast<std::size_t>(k)];
+    total_sum += k * histogram[static_cast<std::size_t>(k)];
+  }
+  double w0 = 0, sum0 = 0, best = -1;
+  int first = 0, last = 0;
+  for (int k = 0; k + 1 < bins; ++k) {
+    w0 += histogram[static_cast<std::size_t>(k)];
+    sum0 += k * histogram[static_cast<std::size_t>(k)];
+    const double w1 = total - w0;
+    if (w0 == 0 || w1 == 0) continue;
+    const double d = sum0 / w0 - (total_sum - sum0) / w1;
+    const double between = w0 * w1 * d * d;
+    if (between > best * (1 + 1e-12)) {
+      best = between;
+      first = last = k;
+    } else if (between >= best * (1 - 1e-12)) {
+      last = k;
+    }
+  }
+  return (first + last) / 2;
+}
+
+Window otsu_window(ImageSource& source, WindowKind side, double& threshold, long long& left_out,
+                   const std::atomic<bool>* cancel) {
+  const Range range = finite_range(source, cancel);
+  left_out = range.left_out;
+  if (range.finite == 0)
+    throw Failure(range.left_out ? "no value is finite (all are infinite or nodata): there is no threshold to find"
+                                 : "no pixel has a value (all are nodata): there is no threshold to find");
+  const double lo = range.lo, hi = range.hi;
+  // one bin per value for whole numbers of a small range, else 4096 bins;
+  // a range beyond what a double's difference holds is binned by halves
+  const double span = hi - lo;  // infinite for values near both ends of the doubles
+  const bool per_value = range.whole && span < 65536;
+  const int bins = per_value ? static_cast<int>(span) + 1 : 4096;
+  const double width = per_value ? 1.0 : std::isfinite(span) ? span / bins : hi / bins - lo / bins;
+  std::vector<double> histogram(static_cast<std::size_t>(bins), 0.0);
+  const int columns = source.columns;
+  read_all(source, cancel, nullptr, [&](int, const double* v) {
+    for (int j = 0; j < columns; ++j) {
+      if (!std::isfinite(v[j])) continue;
+      // (v - lo) / width lies in [0, bins] for finite values; a cell of
+      // width 0 (every value alike) is bin 0
+      const double at = width <= 0 ? 0.0 : std::isfinite(span) ? (v[j] - lo) / width : v[j] / width - lo / width;
+      const int bin = at >= bins ? bins - 1 : (at > 0 ? static_cast<int>(at) : 0);
+      histogram[static_cast<std::size_t>(bin)] += 1;
+    }
+  });
+  const int split = otsu_split(histogram);
+  threshold = per_value ? lo + split : lo + (split + 1) * width;
+  const double above = per_value ? threshold + 1 : std::nextafter(threshold, std::numeric_limits<double>::infinity());
+  if (side == WindowKind::dark) return Window{WindowKind::range, lo, threshold};
+  return Window{WindowKind::range, above, hi};
+}
+
+Outcome run(ImageSource& source, const Request& request, Sink& sink) {
+  Outcome outcome;
+  outcome.georef = source.georef;
+  outcome.window = request.window;
+  check(request.cancel);
+  if (request.window.kind == WindowKind::dark || request.window.kind == WindowKind::bright) {
+    double threshold = 0;
+    outcome.window = otsu_window(source, request.window.kind, threshold, outcome.left_out, request.cancel);
+    outcome.threshold = threshold;
+  }
+
+  if (request.skeleton == SkeletonKind::dialogue)
+    bit_road(source, request, outcome, sink);
+  else
+    plane_road(source, request, outcome, sink);
+  return outcome;
+}
+
+}  // namespace pipeline
