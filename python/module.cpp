@@ -11,17 +11,18 @@
 // Notes:
 //   1. Every check that guards memory is made here, whatever the Python layer
 //      did before: two dimensions, at least one line and one column, sizes
-//      within int, an aligned native dtype whose strides are whole elements.
-//      Arrays are read in place through their strides; nothing is copied
-//      before the window test.
-//   2. The GIL is released from the window test to the end of the copy into
-//      the result, so threads thin different pictures at once. Each call owns
-//      its planes; nothing is kept between calls.
-//   3. Errors leave as ValueError (bad value or shape), TypeError (bad
-//      dtype) and MemoryError (std::bad_alloc).
-//   4. `threads` goes to the thinning kernels (0: their own count).
-//      `dialogue` asks for the dialogue's skeleton; until the sound skeleton
-//      is wired in, both roads give the dialogue's bytes.
+//      within int, a native dtype. Arrays are read in place through their
+//      strides, aligned or not (the pipeline's array source reads each value
+//      through memcpy); nothing is copied before the window test.
+//   2. _thin and _skeletonize are one run of the pipeline each, from the
+//      array to the result array; the GIL is released for the run, so
+//      threads thin different pictures at once. Each call owns its planes;
+//      nothing is kept between calls.
+//   3. Errors leave as ValueError (bad value or shape, a failed run),
+//      TypeError (bad dtype) and MemoryError (std::bad_alloc).
+//   4. `threads` goes to the kernels (0: one per core). `dialogue` asks for
+//      the dialogue's skeleton (frame as given), else the sound skeleton
+//      (always thinned as if surrounded by background).
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -36,6 +37,10 @@
 
 #include "graph/graph_summary.h"
 #include "graph/skeleton_graph.h"
+#include "pipeline/array_source.h"
+#include "pipeline/pipeline.h"
+#include "platform/failure.h"
+#include "platform/thread_setting.h"
 #include "skeleton/pipeline.h"
 
 
@@ -47,16 +52,10 @@ namespace {
 struct Layout {
   const char* data;
   std::ptrdiff_t line_bytes;    // from one line to the next
-  std::ptrdiff_t column_step;   // from one column to the next, in elements
+  std::ptrdiff_t column_bytes;  // from one column to the next
   int nb_lig, nb_col;
   char kind;                    // numpy's kind: b, i, u, f
   py::ssize_t itemsize;
-};
-
-// The window a picture is marked with: [lo, hi], or every non-zero value.
-struct Marking {
-  bool nonzero;
-  double lo, hi;
 };
 
 FrameMode frame_mode(const std::string& word) {
@@ -86,50 +85,17 @@ Layout layout_of(const py::array& a, const char* what) {
                          "; booleans, integers and floats of 32 or 64 bits are read");
   if (!dt.attr("isnative").cast<bool>())
     throw py::type_error(name + " has values in non-native byte order; convert it with astype");
-  if (!a.attr("flags").attr("aligned").cast<bool>() || a.strides(1) % size != 0)
-    throw py::type_error(name + " is not aligned on whole values; pass a copy (numpy.ascontiguousarray)");
-  return Layout{static_cast<const char*>(a.data()), a.strides(0), a.strides(1) / size,
+  return Layout{static_cast<const char*>(a.data()), a.strides(0), a.strides(1),
                 static_cast<int>(a.shape(0)), static_cast<int>(a.shape(1)), kind, size};
 }
 
-template <typename T>
-void mark_line(const T* src, std::ptrdiff_t step, int nb_col, const Marking& m, unsigned char* dst) {
-  if (m.nonzero) {
-    for (int j = 0; j < nb_col; ++j) dst[j] = src[j * step] != T(0) ? 1 : 0;
-  } else {
-    mark_window(src, step, static_cast<std::size_t>(nb_col), m.lo, m.hi, dst);
-  }
-}
-
-template <typename T>
-void mark_lines(const Layout& in, const Marking& m, unsigned char** dst) {
-  for (int i = 0; i < in.nb_lig; ++i) {
-    const T* src = reinterpret_cast<const T*>(in.data + i * in.line_bytes);
-    // a step known at compile time lets the compiler vectorise the usual
-    // contiguous line
-    if (in.column_step == 1) mark_line(src, 1, in.nb_col, m, dst[i]);
-    else mark_line(src, in.column_step, in.nb_col, m, dst[i]);
-  }
-}
-
-void mark(const Layout& in, const Marking& m, unsigned char** dst) {
+pipeline::Element element_of(const Layout& in) {
+  using pipeline::Element;
   switch (in.kind) {
-    case 'b': return mark_lines<std::uint8_t>(in, m, dst);  // numpy stores a bool as one byte
-    case 'f': return in.itemsize == 4 ? mark_lines<float>(in, m, dst) : mark_lines<double>(in, m, dst);
-    case 'i':
-      switch (in.itemsize) {
-        case 1: return mark_lines<std::int8_t>(in, m, dst);
-        case 2: return mark_lines<std::int16_t>(in, m, dst);
-        case 4: return mark_lines<std::int32_t>(in, m, dst);
-        default: return mark_lines<std::int64_t>(in, m, dst);
-      }
-    default:
-      switch (in.itemsize) {
-        case 1: return mark_lines<std::uint8_t>(in, m, dst);
-        case 2: return mark_lines<std::uint16_t>(in, m, dst);
-        case 4: return mark_lines<std::uint32_t>(in, m, dst);
-        default: return mark_lines<std::uint64_t>(in, m, dst);
-      }
+    case 'b': return Element::boolean;
+    case 'f': return in.itemsize == 4 ? Element::f32 : Element::f64;
+    case 'i': return in.itemsize == 1 ? Element::i8 : in.itemsize == 2 ? Element::i16 : in.itemsize == 4 ? Element::i32 : Element::i64;
+    default: return in.itemsize == 1 ? Element::u8 : in.itemsize == 2 ? Element::u16 : in.itemsize == 4 ? Element::u32 : Element::u64;
   }
 }
 
@@ -139,23 +105,35 @@ unsigned char byte_value(long value, const char* what) {
   return static_cast<unsigned char>(value);
 }
 
-// Marks, thins and finishes one picture; `write(i, line)` receives each line
-// of the result (1 on the skeleton, or `skeleton`, else `background`).
-// Runs without the GIL.
-template <typename Write>
-void skeleton_of(const Layout& in, const Marking& m, FrameMode frame, int threads, unsigned char skeleton,
-                 unsigned char background, Write write) {
-  SkeletonPlanes planes(in.nb_lig, in.nb_col, frame);
-  mark(in, m, planes.object());
-  planes.run(threads);
-  planes.set_values(skeleton, background);
-  unsigned char* const* result = planes.result();
-  for (int i = 0; i < in.nb_lig; ++i) write(i, result[i]);
+// One run of the pipeline from the array `in` to `out` (lines of
+// `out_line_bytes` bytes): `skeleton` on the skeleton, `background`
+// elsewhere. Runs without the GIL.
+void run_into(const Layout& in, const pipeline::Request& request, unsigned char* out, std::ptrdiff_t out_line_bytes) {
+  pipeline::ArraySource source(pipeline::ArrayLayout{in.data, in.line_bytes, in.column_bytes, in.nb_lig, in.nb_col,
+                                                     element_of(in)});
+  pipeline::ArraySink sink(out, out_line_bytes);
+  try {
+    pipeline::run(source, request, sink);
+  } catch (const Failure& failure) {
+    throw std::invalid_argument(failure.what());  // ValueError once the GIL is back
+  }
+}
+
+pipeline::Request request_of(FrameMode frame, int threads, bool dialogue, unsigned char skeleton,
+                             unsigned char background) {
+  pipeline::Request r;
+  r.skeleton = dialogue ? SkeletonKind::dialogue : SkeletonKind::sound;
+  r.frame = frame;
+  r.threads = threads;
+  r.skeleton_value = skeleton;
+  r.background_value = background;
+  return r;
 }
 
 int thread_count(long threads) {
-  if (threads < 0 || threads > 4096)
-    throw py::value_error("threads must lie in 0..4096 (0: every core); got " + std::to_string(threads));
+  if (threads < 0 || threads > kMaxThreads)
+    throw py::value_error("threads must lie in 0.." + std::to_string(kMaxThreads) + " (0: one per core); got " +
+                          std::to_string(threads));
   return static_cast<int>(threads);
 }
 
@@ -170,15 +148,13 @@ py::array_t<std::uint8_t> thin(const py::array& image, double lo, double hi, boo
   const unsigned char s = byte_value(skeleton, "the skeleton value");
   const unsigned char b = byte_value(background, "the background value");
   const int n = thread_count(threads);
-  static_cast<void>(dialogue);  // one road until the sound skeleton is wired in
 
+  pipeline::Request request = request_of(mode, n, dialogue, s, b);
+  request.window = pipeline::Window{nonzero ? pipeline::WindowKind::nonzero : pipeline::WindowKind::range, lo, hi};
   py::array_t<std::uint8_t> out({static_cast<py::ssize_t>(in.nb_lig), static_cast<py::ssize_t>(in.nb_col)});
-  std::uint8_t* dst = out.mutable_data();
-  const std::size_t width = static_cast<std::size_t>(in.nb_col);
   {
     py::gil_scoped_release unlocked;
-    skeleton_of(in, Marking{nonzero, lo, hi}, mode, n, s, b,
-                [&](int i, const unsigned char* line) { std::memcpy(dst + i * width, line, width); });
+    run_into(in, request, out.mutable_data(), in.nb_col);
   }
   return out;
 }
@@ -187,17 +163,13 @@ py::array_t<bool> skeletonize(const py::array& mask, const std::string& frame, l
   const Layout in = layout_of(mask, "the mask");
   const FrameMode mode = frame_mode(frame);
   const int n = thread_count(threads);
-  static_cast<void>(dialogue);
+  pipeline::Request request = request_of(mode, n, dialogue, 1, 0);  // the bytes of True and False
+  request.window.kind = pipeline::WindowKind::nonzero;
   py::array_t<bool> out({static_cast<py::ssize_t>(in.nb_lig), static_cast<py::ssize_t>(in.nb_col)});
-  bool* dst = out.mutable_data();
-  const std::size_t width = static_cast<std::size_t>(in.nb_col);
+  static_assert(sizeof(bool) == 1);
   {
     py::gil_scoped_release unlocked;
-    // one pass from the finished 1/255 lines to bools
-    skeleton_of(in, Marking{true, 0, 0}, mode, n, 1, 255, [&](int i, const unsigned char* line) {
-      bool* d = dst + i * width;
-      for (std::size_t j = 0; j < width; ++j) d[j] = line[j] == 1;
-    });
+    run_into(in, request, reinterpret_cast<unsigned char*>(out.mutable_data()), in.nb_col);
   }
   return out;
 }

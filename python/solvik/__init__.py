@@ -2,40 +2,45 @@
 
 Functions
 ---------
-skeletonize(mask, *, frame="keep", threads=None, as_dialogue=False)
+skeletonize(mask, *, frame=None, threads=None, as_dialogue=False)
     Bool in, bool out: every non-zero value is object.
-thin(image, window=None, *, frame="keep", values=(1, 255), threads=None, as_dialogue=False)
+thin(image, window=None, *, frame=None, values=(1, 255), threads=None, as_dialogue=False)
     Any numbers in, uint8 out: the values inside the window are object.
 prune(skeleton, length, *, values=None, threads=None)
     The skeleton without its short side branches.
-graph(skeleton, *, values=None, thin=False, frame="keep", threads=None, as_dialogue=False)
+graph(skeleton, *, values=None, thin=False, frame=None, threads=None, as_dialogue=False)
     The nodes, branches and components of a skeleton, as tables.
 
-`thin` gives exactly the result the `solvik` program writes for the same
-values, window, frame and output values. `solvik.dask` thins stacks of
-images held in Dask arrays, and runs the program over many files on a Dask
-cluster.
+Each call is one run of the program's pipeline, the one its command line
+runs: `thin(..., as_dialogue=True)` gives exactly the result the `solvik`
+program writes for the same values, window, frame and output values.
+`solvik.dask` thins stacks of images held in Dask arrays, and runs the
+program over many files on a Dask cluster.
 
 Notes
 -----
-frame="keep" thins as the program's dialogue does: the outermost lines and
-columns are a frame that the skeleton runs along. frame="pad" thins the
+The skeleton is the program's own (sound) skeleton, which thins every
 picture as if it were surrounded by background, so an object touching the
-edge is thinned down its middle; the result has the input's size.
+edge is thinned down its middle. `as_dialogue=True` gives the dialogue's
+skeleton byte for byte instead, with a frame: frame="keep" (its default)
+thins as the program's dialogue does, the outermost lines and columns being
+a frame that the skeleton runs along; frame="pad" as if the picture were
+surrounded by background. Results have the input's size.
 
 A boolean array's objects are its True pixels (unless a window is given),
 an empty array gives an empty result, and views of any strides are read in
 place (unaligned ones are copied first).
 
 `threads` is how many threads the thinning of one picture may use (None:
-every core, or the environment variable SOLVIK_THREADS). `as_dialogue=True`
-asks for the dialogue's skeleton byte for byte; the default is the program's
-own skeleton, which today is the same.
+the environment variable SOLVIK_THREADS when it holds a count, else one per
+core).
 
 The kernels release the GIL: threads may thin different pictures at once.
 Errors are ValueError (shape, window, frame, values, a mask given where a
 skeleton is wanted), TypeError (dtype) and MemoryError.
 """
+
+import os as _os
 
 import numpy as _np
 
@@ -47,8 +52,8 @@ __all__ = ["Graph", "skeletonize", "thin", "prune", "graph", "__version__"]
 def _readable(array, what):
     """The array as the compiled kernels read it: numeric, native byte order,
     aligned on whole values. Views that qualify are passed as they are (no
-    copy); float16 becomes float32 and long double float64, exactly for every
-    value a window can tell apart in practice."""
+    copy), unaligned ones too; float16 becomes float32 and long double
+    float64, exactly for every value a window can tell apart in practice."""
     a = _np.asarray(array)
     if a.dtype.kind not in "biuf":
         raise TypeError(f"{what} must hold booleans, integers or floats, not {a.dtype}")
@@ -56,11 +61,18 @@ def _readable(array, what):
         a = a.astype(_np.float32 if a.dtype.itemsize < 4 else _np.float64)
     elif not a.dtype.isnative:
         a = a.astype(a.dtype.newbyteorder("="))
-    if a.ndim == 2 and (not a.flags.aligned or a.strides[1] % a.itemsize != 0):
-        # a contiguous but unaligned array (a buffer read at an odd offset)
-        # is contiguous already: only a copy makes it aligned
-        a = a.copy(order="C")
-    return a
+    return a  # aligned or not: the compiled module reads each value as bytes
+
+
+def _frame(frame, as_dialogue):
+    """The frame word of a call: the sound skeleton is always padded, the
+    dialogue's keeps its frame unless told otherwise."""
+    if frame is None:
+        return "keep" if as_dialogue else "pad"
+    if frame == "keep" and not as_dialogue:
+        raise ValueError("frame='keep' is the dialogue's: pass as_dialogue=True for it (the program's own skeleton "
+                         "is always thinned as if the picture were surrounded by background)")
+    return frame
 
 
 def _empty(a):
@@ -70,7 +82,9 @@ def _empty(a):
 
 def _threads(threads):
     if threads is None:
-        return 0
+        # as the command line reads it: a whole number from 1, else one per core
+        text = _os.environ.get("SOLVIK_THREADS", "")
+        return min(int(text), 1024) if text.isdigit() and int(text) >= 1 else 0
     if isinstance(threads, (bool, _np.bool_)) or not isinstance(threads, (int, _np.integer)) or threads < 0:
         raise ValueError(f"threads must be a whole number, 1 or more (None or 0: every core), not {threads!r}")
     return int(threads)
@@ -95,7 +109,7 @@ def _byte_pair(value, what, names):
     return int(first), int(second)
 
 
-def skeletonize(mask, *, frame="keep", threads=None, as_dialogue=False):
+def skeletonize(mask, *, frame=None, threads=None, as_dialogue=False):
     """The skeleton of a 2-D mask: every non-zero value is object.
 
     Parameters
@@ -103,11 +117,12 @@ def skeletonize(mask, *, frame="keep", threads=None, as_dialogue=False):
     mask : array_like, 2-D
         Booleans, integers or floats; non-zero (NaN included) is object.
         Views are read in place.
-    frame : {"keep", "pad"}
-        "keep" thins as the dialogue does, "pad" as if the mask were
-        surrounded by background.
+    frame : {"pad", "keep"}, optional
+        For the dialogue's skeleton: "keep" (its default) thins as the
+        dialogue does, "pad" as if the mask were surrounded by background.
+        The program's own skeleton is always "pad".
     threads : int, optional
-        Threads for this picture (None: every core).
+        Threads for this picture (None: SOLVIK_THREADS, else every core).
     as_dialogue : bool
         The dialogue's skeleton, byte for byte.
 
@@ -115,17 +130,18 @@ def skeletonize(mask, *, frame="keep", threads=None, as_dialogue=False):
     -------
     numpy.ndarray of bool
         The mask's shape, True on the skeleton. Equals
-        ``thin(mask != 0, frame=frame) == 1``.
+        ``thin(mask != 0, frame=frame, as_dialogue=as_dialogue) == 1``.
     """
     a = _readable(mask, "the mask")
     n = _threads(threads)
+    frame = _frame(frame, as_dialogue)
     if _empty(a):
         _skeletonize(_np.zeros((1, 1), bool), frame, n, bool(as_dialogue))  # checks the frame
         return _np.zeros(a.shape, bool)
     return _skeletonize(a, frame, n, bool(as_dialogue))
 
 
-def thin(image, window=None, *, frame="keep", values=(1, 255), threads=None, as_dialogue=False):
+def thin(image, window=None, *, frame=None, values=(1, 255), threads=None, as_dialogue=False):
     """The skeleton of the pixels whose values lie in the window.
 
     Parameters
@@ -139,12 +155,12 @@ def thin(image, window=None, *, frame="keep", values=(1, 255), threads=None, as_
         MAX is an error. "nonzero": every non-zero value. The default is
         "nonzero" for a boolean image (its True pixels) and (128, 255) for
         any other.
-    frame : {"keep", "pad"}
-        See the package's documentation.
+    frame : {"pad", "keep"}, optional
+        As for `skeletonize`.
     values : (SKELETON, BACKGROUND)
         The two values of the result, 0..255.
     threads : int, optional
-        Threads for this picture (None: every core).
+        Threads for this picture (None: SOLVIK_THREADS, else every core).
     as_dialogue : bool
         The dialogue's skeleton, byte for byte.
 
@@ -152,7 +168,7 @@ def thin(image, window=None, *, frame="keep", values=(1, 255), threads=None, as_
     -------
     numpy.ndarray of uint8
         The image's shape: SKELETON on the skeleton, BACKGROUND elsewhere;
-        byte for byte what the program writes.
+        with ``as_dialogue=True`` byte for byte what the program writes.
     """
     a = _readable(image, "the image")
     if window is None:
@@ -164,6 +180,7 @@ def thin(image, window=None, *, frame="keep", values=(1, 255), threads=None, as_
         lo, hi = (float(v) for v in _pair(window, "the window", 'MIN, MAX, or "nonzero"'))
     skeleton, background = _byte_pair(values, "the values", "SKELETON, BACKGROUND")
     n = _threads(threads)
+    frame = _frame(frame, as_dialogue)
     if _empty(a):
         # the settings are checked as for any picture
         _thin(_np.zeros((1, 1), _np.uint8), lo, hi, nonzero, frame, skeleton, background, n, bool(as_dialogue))
@@ -451,7 +468,7 @@ def _no_graph():
                                     "summary_min_column", "summary_max_line", "summary_max_column")}}
 
 
-def graph(skeleton, *, values=None, thin=False, frame="keep", threads=None, as_dialogue=False):
+def graph(skeleton, *, values=None, thin=False, frame=None, threads=None, as_dialogue=False):
     """The graph of a skeleton (8-connected), as tables.
 
     Parameters

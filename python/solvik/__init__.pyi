@@ -11,13 +11,13 @@ Number = Union[int, float]
 Table = Any
 
 def skeletonize(
-    mask: npt.ArrayLike, *, frame: Frame = ..., threads: Optional[int] = ..., as_dialogue: bool = ...
+    mask: npt.ArrayLike, *, frame: Optional[Frame] = ..., threads: Optional[int] = ..., as_dialogue: bool = ...
 ) -> npt.NDArray[np.bool_]: ...
 def thin(
     image: npt.ArrayLike,
     window: Union[Tuple[Number, Number], Literal["nonzero"], None] = ...,
     *,
-    frame: Frame = ...,
+    frame: Optional[Frame] = ...,
     values: Tuple[int, int] = ...,
     threads: Optional[int] = ...,
     as_dialogue: bool = ...,
@@ -45,7 +45,7 @@ def graph(
     *,
     values: Optional[Tuple[Number, Number]] = ...,
     thin: bool = ...,
-    frame: Frame = ...,
+    frame: Optional[Frame] = ...,
     threads: Optional[int] = ...,
     as_dialogue: bool = ...,
 ) -> Graph: ...

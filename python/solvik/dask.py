@@ -3,9 +3,9 @@ machine's cores or on any Dask cluster.
 
 Stacks
 ------
-thin(stack, window=None, *, frame="keep", values=(1, 255), threads=None, as_dialogue=False)
+thin(stack, window=None, *, frame=None, values=(1, 255), threads=None, as_dialogue=False)
     A Dask array of N images (N, lines, columns) -> uint8 Dask array
-skeletonize(stack, *, frame="keep", threads=None, as_dialogue=False)
+skeletonize(stack, *, frame=None, threads=None, as_dialogue=False)
     The same for masks -> bool Dask array
 
 Each image is thinned in the worker's own process by the compiled module,
@@ -134,7 +134,7 @@ def _skeletonize_block(block, settings):
     return _each_image(block, _solvik.skeletonize, bool, settings)
 
 
-def thin(stack, window=None, *, frame="keep", values=(1, 255), threads=None, as_dialogue=False):
+def thin(stack, window=None, *, frame=None, values=(1, 255), threads=None, as_dialogue=False):
     """`solvik.thin` on every image of a stack.
 
     Parameters
@@ -159,7 +159,7 @@ def thin(stack, window=None, *, frame="keep", values=(1, 255), threads=None, as_
     return a.map_blocks(_thin_block, settings=settings, dtype=_np.uint8, meta=_np.empty((0, 0, 0), _np.uint8))
 
 
-def skeletonize(stack, *, frame="keep", threads=None, as_dialogue=False):
+def skeletonize(stack, *, frame=None, threads=None, as_dialogue=False):
     """`solvik.skeletonize` on every image of a stack.
 
     Parameters

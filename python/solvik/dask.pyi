@@ -18,13 +18,13 @@ def thin(
     stack: Any,
     window: Union[Tuple[Number, Number], Literal["nonzero"], None] = ...,
     *,
-    frame: Frame = ...,
+    frame: Optional[Frame] = ...,
     values: Tuple[int, int] = ...,
     threads: Optional[int] = ...,
     as_dialogue: bool = ...,
 ) -> Any: ...  # dask.array.Array of uint8
 def skeletonize(
-    stack: Any, *, frame: Frame = ..., threads: Optional[int] = ..., as_dialogue: bool = ...
+    stack: Any, *, frame: Optional[Frame] = ..., threads: Optional[int] = ..., as_dialogue: bool = ...
 ) -> Any: ...  # dask.array.Array of bool
 def find_program(program: Optional[Path] = ...) -> str: ...
 def result_path(path: Path, out_folder: Path, fmt: Optional[str] = ...) -> str: ...
@@ -36,7 +36,7 @@ def thin_file(
     out_folder: Path,
     window: Union[Tuple[Number, Number], str] = ...,
     *,
-    frame: Frame = ...,
+    frame: Optional[Frame] = ...,
     values: Tuple[int, int] = ...,
     fmt: Optional[str] = ...,
     options: Sequence[str] = ...,
@@ -50,7 +50,7 @@ def thin_files(
     out_folder: Path,
     window: Union[Tuple[Number, Number], str] = ...,
     *,
-    frame: Frame = ...,
+    frame: Optional[Frame] = ...,
     values: Tuple[int, int] = ...,
     fmt: Optional[str] = ...,
     options: Sequence[str] = ...,

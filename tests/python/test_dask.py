@@ -134,8 +134,8 @@ def test_a_stack_gives_what_a_loop_of_single_calls_gives():
     pictures = np.stack([blobs(30 + k, 41, 37) for k in range(7)])
     cases = [  # chunks, dtype, settings
         ((2, 41, 37), np.uint8, dict(window=(120, 255))),
-        ((3, 10, 20), np.float32, dict(window=(100.5, 200), frame="pad", values=(255, 0))),  # cut images
-        ((7, 41, 37), np.int64, dict(window=(0, 90), threads=1)),
+        ((3, 10, 20), np.float32, dict(window=(100.5, 200), values=(255, 0))),  # cut images
+        ((7, 41, 37), np.int64, dict(window=(0, 90), threads=1, frame="keep", as_dialogue=True)),
         ((1, 41, 5), bool, dict(frame="pad")),  # a bool stack: its True pixels
     ]
     for chunks, dtype, settings in cases:
@@ -144,10 +144,10 @@ def test_a_stack_gives_what_a_loop_of_single_calls_gives():
         assert got.chunks[1:] == ((41,), (37,)), chunks
         expected = np.stack([solvik.thin(p, **settings) for p in stack])
         np.testing.assert_array_equal(got.compute(scheduler="threads"), expected, err_msg=str(chunks))
-        frame = settings.get("frame", "keep")
-        skeletons = solvik.dask.skeletonize(da.from_array(stack, chunks=chunks), frame=frame)
+        kind = {k: settings[k] for k in ("frame", "as_dialogue") if k in settings}
+        skeletons = solvik.dask.skeletonize(da.from_array(stack, chunks=chunks), **kind)
         np.testing.assert_array_equal(skeletons.compute(scheduler="threads"),
-                                      np.stack([solvik.skeletonize(p, frame=frame) for p in stack]))
+                                      np.stack([solvik.skeletonize(p, **kind) for p in stack]))
     # a NumPy stack, and an empty one
     np.testing.assert_array_equal(solvik.dask.thin(pictures[:2]).compute(), [solvik.thin(p) for p in pictures[:2]])
     assert solvik.dask.skeletonize(np.zeros((0, 4, 5), bool)).compute().shape == (0, 4, 5)

@@ -2,6 +2,7 @@
 unaligned arrays, a mask given to graph, thread counts, and the tables with
 and without pandas."""
 
+import os
 import sys
 
 import numpy as np
@@ -31,6 +32,16 @@ def empty_like(shape, dtype, value=0):
     def check(got):
         assert got.shape == shape and got.dtype == dtype and (got == value).all()
     return check
+
+
+def with_environment(variables, call):
+    saved = {k: os.environ.get(k) for k in variables}
+    os.environ.update(variables)
+    try:
+        return call()
+    finally:
+        for k, v in saved.items():
+            os.environ.pop(k) if v is None else os.environ.__setitem__(k, v)
 
 
 def graph_rows(g):
@@ -67,8 +78,12 @@ TRAPS = [
     ("every thread count gives the same bytes",
      lambda: [solvik.thin(blobs(7, 300, 200), threads=n).tobytes() for n in (1, 2, 3, 8, None)],
      lambda got: len(set(got)) == 1 or pytest.fail("thread counts differ")),
-    ("the dialogue's skeleton on asking",
-     lambda: solvik.skeletonize(MASK, frame="pad", as_dialogue=True), same(SKELETON)),
+    ("the dialogue's skeleton keeps its frame unless told",
+     lambda: solvik.skeletonize(MASK, as_dialogue=True), same(solvik.thin(MASK, frame="keep", as_dialogue=True) == 1)),
+    ("SOLVIK_THREADS is read when no count is given",
+     lambda: with_environment({"SOLVIK_THREADS": "3"}, lambda: solvik._threads(None)), same(3)),
+    ("a SOLVIK_THREADS that is no count means every core",
+     lambda: with_environment({"SOLVIK_THREADS": "many"}, lambda: solvik._threads(None)), same(0)),
     # errors
     ("graph of a mask", lambda: solvik.graph(MASK), (ValueError, r"2x2 block of skeleton pixels at \(\d+, \d+\)")),
     ("graph of a line two pixels wide", lambda: solvik.graph(np.pad(np.ones((2, 6), bool), 2)),
@@ -96,6 +111,7 @@ def test_traps(name, call, check):
 
 @pytest.mark.parametrize("frame", ["keep", "pad"])
 def test_skeletons_are_taken_by_graph_and_masks_refused(frame):
+    kind = dict(frame=frame, as_dialogue=frame == "keep")
     """graph refuses thick spots, and never one of skeletonize's (masks of
     every density; pixel noise in pad frame, where its skeleton keeps
     blocks round one-pixel holes) nor one of scikit-image's; every mask
@@ -106,7 +122,7 @@ def test_skeletons_are_taken_by_graph_and_masks_refused(frame):
         shape = rng.integers(2, 80, 2)
         noise = seed % 3 == 0
         mask = rng.random(shape) < rng.random() if noise else blobs(seed, *shape) >= rng.integers(40, 220)
-        skeletons = [] if noise and frame == "keep" else [solvik.skeletonize(mask, frame=frame)]
+        skeletons = [] if noise and frame == "keep" else [solvik.skeletonize(mask, **kind)]
         if skimage and not noise:
             skeletons.append(skimage.skeletonize(mask))
         for skeleton in skeletons:
