@@ -8,9 +8,14 @@
 // A matrix is a table of NbLig row pointers to zero-filled rows of NbCol
 // elements, reached as Mat[line][column]; the table and its rows are one
 // block (large ones in huge pages where the system grants them), and
-// fr<name> releases it whole. Allocators take the columns first. A zero count or an allocation that cannot be served gives
-// null; a partly built matrix is never handed out (what was built is
-// released). Nothing here prints, keeps state or ends the program.
+// fr<name> releases it whole. Allocators take the columns first. A zero
+// count or an allocation that cannot be served gives null; a partly built
+// matrix is never handed out (what was built is released). Nothing here
+// prints, keeps state or ends the program.
+//
+// The program itself uses ucmatrice and frucmatrice (the image planes).
+// The other element types are kept as the image store's whole set, for
+// callers of the installed library; only the tests call them here.
 #pragma once
 
 float** fmatrice(int NbCol, int NbLig);

@@ -7,6 +7,8 @@
 //   TBuff        bytes of one stored row (pixel bytes padded to 4)
 //   ChargeBMP    read a file into a new row-pointer matrix
 //   SauveBMP     write a matrix to a file
+//   rounded_luma, luma   the grey of a colour (ITU-R BT.601 weights)
+//   bgr_rows_to_grey     a 24-bit matrix turned grey in place
 //
 // Type codes: 0 8-bit with the grey-ramp palette, 1 8-bit with any other
 // palette, 2 24-bit (three bytes per pixel in file order: blue, green, red).
@@ -80,3 +82,23 @@ struct BmpRefusal {
 // ChargeBMP, saying why it gave null when `refusal` is not null.
 unsigned char** ChargeBMP(const char* Name, int* NbCol, int* NbLig, int* Type, Color32** ColorMAP,
                           BmpRefusal* refusal);
+
+// The grey of a colour of 8-bit channels: (19595 R + 38470 G + 7471 B +
+// 32768) >> 16, the BT.601 luma rounded. Every reader of colour pictures
+// uses it, so a colour bitmap gives the same grey whoever reads it.
+inline unsigned char rounded_luma(unsigned r, unsigned g, unsigned b) {
+  return static_cast<unsigned char>((19595u * r + 38470u * g + 7471u * b + 32768u) >> 16);
+}
+
+// The same weights on channels of any range, not rounded.
+inline double luma(double r, double g, double b) { return (19595.0 * r + 38470.0 * g + 7471.0 * b) / 65536.0; }
+
+// Turns the rows of a 24-bit matrix as ChargeBMP returns it (blue, green,
+// red per pixel) into their grey levels, in place: each row's first NbCol
+// bytes become the greys.
+inline void bgr_rows_to_grey(unsigned char** Buff, int NbLig, int NbCol) {
+  for (int i = 0; i < NbLig; ++i) {
+    unsigned char* row = Buff[i];
+    for (int j = 0; j < NbCol; ++j) row[j] = rounded_luma(row[3 * j + 2], row[3 * j + 1], row[3 * j]);
+  }
+}

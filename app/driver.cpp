@@ -66,19 +66,6 @@ std::string ask_name(const char* prompt) {
   stop_run(message, /*key_wait=*/true);
 }
 
-// A 24-bit line holds blue, green, red for each pixel; its first nb_col bytes
-// become the pixels' grey levels (rounded BT.601 luma), so the later phases
-// see the whole picture.
-void bgr_lines_to_grey(unsigned char** plane, int lines, int columns) {
-  for (int i = 0; i < lines; ++i) {
-    unsigned char* row = plane[i];
-    for (int j = 0; j < columns; ++j) {
-      unsigned b = row[3 * j], g = row[3 * j + 1], r = row[3 * j + 2];
-      row[j] = static_cast<unsigned char>((19595u * r + 38470u * g + 7471u * b + 32768u) >> 16);
-    }
-  }
-}
-
 // Opens the input image as f1 for the raster and ascii readers.
 void open_input(const std::string& nomim1, const char* mode) {
   std::string why;
@@ -97,7 +84,8 @@ void read_bitmap(const std::string& nomim1) {
   if (nb_lig < 1 || nb_col < 1)
     stop_run(con_format("\n\tThe bitmap %s has %d lines and %d columns: an image needs at least one of each.\n",
                         nomim1.c_str(), nb_lig, nb_col));
-  if (bmp_type == 2) bgr_lines_to_grey(tab2, nb_lig, nb_col);
+  // a 24-bit picture becomes grey, so the later phases see all of it
+  if (bmp_type == 2) bgr_rows_to_grey(tab2, nb_lig, nb_col);
 }
 
 void read_input(const std::string& nomim1, const std::string& nomdescr1) {

@@ -14,6 +14,8 @@
 //     image; GDAL's block cache is bounded at setup.
 #include "formats/gdal_raster.h"
 
+#include "LIB/image.h"
+
 #include <cpl_conv.h>
 #include <cpl_error.h>
 #include <cpl_string.h>
@@ -65,19 +67,11 @@ class CaughtErrors {
   std::string message_;
 };
 
-struct DatasetCloser {
-  GDALDatasetH ds;
-  ~DatasetCloser() {
-    if (ds) GDALClose(ds);
-  }
-};
-
-unsigned char luma(double r, double g, double b) {
-  return static_cast<unsigned char>((19595u * static_cast<unsigned>(r) + 38470u * static_cast<unsigned>(g) +
-                                     7471u * static_cast<unsigned>(b) + 32768u) >> 16);
+// The rounded luma of 8-bit channels read as doubles.
+unsigned char byte_luma(double r, double g, double b) {
+  return rounded_luma(static_cast<unsigned>(r), static_cast<unsigned>(g), static_cast<unsigned>(b));
 }
 
-bool is_integer_type(GDALDataType t) { return GDALDataTypeIsInteger(t) && !GDALDataTypeIsComplex(t); }
 
 // One band's nodata value as the values read compare with it (a Float32
 // band holds the nearest float).
@@ -164,9 +158,9 @@ class GdalSource : public ImageSource {
             if (none)
               out[j] = std::numeric_limits<double>::quiet_NaN();
             else if (read_bytes)
-              out[j] = luma(c[0], c[1], c[2]);
+              out[j] = byte_luma(c[0], c[1], c[2]);
             else
-              out[j] = (19595.0 * c[0] + 38470.0 * c[1] + 7471.0 * c[2]) / 65536.0;
+              out[j] = luma(c[0], c[1], c[2]);
           }
         }
         if (!sink(y + k, out)) return fail(why, "reading stopped at line " + std::to_string(y + k));
@@ -321,7 +315,6 @@ std::unique_ptr<ImageSource> open_gdal_source(const std::string& path, int band,
   for (GDALRasterBandH b : source->bands) {
     const GDALDataType t = GDALGetRasterDataType(b);
     if (t != GDT_Byte) source->byte_data = false;
-    source->integer_values = source->integer_values && is_integer_type(t);
     source->nodata.push_back(nodata_of(b));
   }
   if (source->bands.size() == 1 && source->byte_data) {
@@ -331,7 +324,7 @@ std::unique_ptr<ImageSource> open_gdal_source(const std::string& path, int band,
       for (int k = 0; k < 256; ++k) {
         GDALColorEntry e{0, 0, 0, 255};
         if (k < entries) GDALGetColorEntryAsRGB(table, k, &e);
-        source->palette_grey[k] = luma(e.c1, e.c2, e.c3);
+        source->palette_grey[k] = byte_luma(e.c1, e.c2, e.c3);
       }
     }
   }

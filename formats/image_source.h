@@ -51,7 +51,6 @@ class ImageSource {
 
   int lines = 0;
   int columns = 0;
-  bool integer_values = true;       // every value is a whole number
   ImageGeoref georef;
   std::optional<RasterDescriptor> descriptor;  // a raster's descriptor, carried to a raster result
   std::optional<AscHeader> grid_header;        // an ASCII grid's header, carried to a grid result

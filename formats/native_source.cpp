@@ -263,15 +263,7 @@ std::unique_ptr<ImageSource> open_bmp_source(const std::string& path, std::strin
     fail(why, size_refusal("its header", lines, columns));
     return nullptr;
   }
-  if (type == 2) {
-    for (int i = 0; i < lines; ++i) {
-      unsigned char* row = plane[i];
-      for (int j = 0; j < columns; ++j) {
-        unsigned b = row[3 * j], g = row[3 * j + 1], r = row[3 * j + 2];
-        row[j] = static_cast<unsigned char>((19595u * r + 38470u * g + 7471u * b + 32768u) >> 16);
-      }
-    }
-  }
+  if (type == 2) bgr_rows_to_grey(plane, lines, columns);
   return source;
 }
 
@@ -296,7 +288,6 @@ std::unique_ptr<ImageSource> open_asc_source(const std::string& path, std::strin
   source->path = path;
   source->lines = header.nb_lig;
   source->columns = header.nb_col;
-  source->integer_values = false;
   source->georef = grid_georef(header);
   source->grid_header = header;
   return source;

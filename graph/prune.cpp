@@ -35,10 +35,10 @@
 
 #include "graph/graph_codes.h"
 #include "graph/skeleton_graph.h"
+#include "graph/skeleton_mask.h"
 
 namespace {
 
-using graph_codes::code_of;
 using graph_codes::kGraphSteps;
 using Index = std::int64_t;
 
@@ -54,11 +54,10 @@ struct Candidate {
 
 class Pruner {
  public:
-  Pruner(unsigned char** plane, int nb_lig, int nb_col, double limit, unsigned char value, unsigned char background)
-      : plane_(plane), nb_lig_(nb_lig), nb_col_(nb_col), limit_(limit), value_(value), background_(background) {}
+  Pruner(SkeletonMask& mask, double limit) : mask_(mask), nb_col_(mask.columns), limit_(limit) {}
 
   int run() {
-    graph_ = build_graph(plane_, nb_lig_, nb_col_, value_);
+    graph_ = build_graph(mask_);
     const std::size_t nb_nodes = graph_.nodes.size(), nb_branches = graph_.branches.size();
     incident_.assign(nb_nodes, {});
     node_alive_.assign(nb_nodes, 1);
@@ -81,10 +80,9 @@ class Pruner {
   }
 
  private:
-  unsigned char** plane_;
-  int nb_lig_, nb_col_;
+  SkeletonMask& mask_;
+  int nb_col_;
   double limit_;
-  unsigned char value_, background_;
   SkeletonGraph graph_;
   std::vector<std::vector<int>> incident_;  // per node: its branches, a branch from and to it twice
   std::vector<char> node_alive_, branch_alive_;
@@ -108,7 +106,7 @@ class Pruner {
            incident_[static_cast<std::size_t>(b.to_node)].size() >= 3;
   }
 
-  void clear(const Pixel& p) { plane_[p.line][p.column] = background_; }
+  void clear(const Pixel& p) { mask_.clear(p.line, p.column); }
 
   void remove(int id) {
     GraphBranch& b = branch(id);
@@ -143,15 +141,15 @@ class Pruner {
     for (bool changed = true; changed;) {
       changed = false;
       for (const Pixel& p : pixels) {
-        if (plane_[p.line][p.column] != value_ || std::find(keep.begin(), keep.end(), p) != keep.end()) continue;
-        const unsigned c = code_of(plane_, nb_lig_, nb_col_, p.line, p.column, value_);
+        if (!mask_.at(p.line, p.column) || std::find(keep.begin(), keep.end(), p) != keep.end()) continue;
+        const unsigned c = mask_.code(p.line, p.column);
         if (c != 0 && codes::kRingConnected[c]) {
           clear(p);
           changed = true;
         }
       }
     }
-    std::erase_if(pixels, [this](const Pixel& p) { return plane_[p.line][p.column] != value_; });
+    std::erase_if(pixels, [this](const Pixel& p) { return !mask_.at(p.line, p.column); });
     double sl = 0, sc = 0;
     for (const Pixel& p : pixels) {
       sl += p.line;
@@ -174,7 +172,7 @@ class Pruner {
     previous[static_cast<std::size_t>(from)] = from;
     for (std::size_t head = 0; head < todo.size() && previous[static_cast<std::size_t>(to)] < 0; ++head) {
       const Pixel p = pixels[static_cast<std::size_t>(todo[head])];
-      unsigned steps = kGraphSteps[code_of(plane_, nb_lig_, nb_col_, p.line, p.column, value_)];
+      unsigned steps = kGraphSteps[mask_.code(p.line, p.column)];
       while (steps) {
         const unsigned k = static_cast<unsigned>(std::countr_zero(steps));
         steps &= steps - 1;
@@ -250,10 +248,16 @@ class Pruner {
 
 int prune_skeleton(unsigned char** plane, int nb_lig, int nb_col, double length, unsigned char skeleton_value,
                    unsigned char background_value) {
-  if (!plane || nb_lig <= 0 || nb_col <= 0 || !(length > 0) || skeleton_value == background_value) return 0;
+  if (!plane || nb_lig <= 0 || nb_col <= 0 || skeleton_value == background_value) return 0;
+  SkeletonMask mask(plane, nb_lig, nb_col, skeleton_value, background_value);
+  return prune_skeleton(mask, length);
+}
+
+int prune_skeleton(SkeletonMask& mask, double length) {
+  if (mask.lines <= 0 || mask.columns <= 0 || !(length > 0)) return 0;
   int removed = 0;
   for (;;) {
-    const int round = Pruner(plane, nb_lig, nb_col, length, skeleton_value, background_value).run();
+    const int round = Pruner(mask, length).run();
     if (round == 0) return removed;
     removed += round;
   }

@@ -28,10 +28,10 @@
 #include <numeric>
 
 #include "graph/graph_codes.h"
+#include "graph/skeleton_mask.h"
 
 namespace {
 
-using graph_codes::code_of;
 using graph_codes::kGraphDegree;
 using graph_codes::kGraphSteps;
 using graph_codes::kNodePixel;
@@ -68,9 +68,9 @@ struct UnionFind {
 
 class Builder {
  public:
-  Builder(const unsigned char* const* plane, int nb_lig, int nb_col, unsigned char value)
-      : plane_(plane), nb_lig_(nb_lig), nb_col_(nb_col), value_(value),
-        walked_((static_cast<std::size_t>(nb_lig) * static_cast<std::size_t>(nb_col) + 63) / 64, 0) {}
+  explicit Builder(const SkeletonMask& mask)
+      : mask_(mask), nb_lig_(mask.lines), nb_col_(mask.columns),
+        walked_((static_cast<std::size_t>(mask.lines) * static_cast<std::size_t>(mask.columns) + 63) / 64, 0) {}
 
   SkeletonGraph run() {
     find_node_pixels();
@@ -83,9 +83,8 @@ class Builder {
   }
 
  private:
-  const unsigned char* const* plane_;
+  const SkeletonMask& mask_;
   int nb_lig_, nb_col_;
-  unsigned char value_;
   std::vector<std::uint64_t> walked_;  // one bit per pixel: interior pixel of a traced branch
   std::vector<Index> node_pixel_;      // raster order
   std::vector<std::uint8_t> node_code_;
@@ -96,7 +95,7 @@ class Builder {
 
   Index index_of(int i, int j) const { return static_cast<Index>(i) * nb_col_ + j; }
   Pixel pixel_of(Index k) const { return Pixel{static_cast<int>(k / nb_col_), static_cast<int>(k % nb_col_)}; }
-  unsigned code(int i, int j) const { return code_of(plane_, nb_lig_, nb_col_, i, j, value_); }
+  unsigned code(int i, int j) const { return mask_.code(i, j); }
   bool walked(Index k) const { return (walked_[static_cast<std::size_t>(k >> 6)] >> (k & 63)) & 1u; }
   void mark(Index k) { walked_[static_cast<std::size_t>(k >> 6)] |= std::uint64_t{1} << (k & 63); }
   std::size_t position_of(Index k) const {
@@ -105,18 +104,15 @@ class Builder {
   int node_at(int i, int j) const { return node_of_pixel_[position_of(index_of(i, j))]; }
 
   void find_node_pixels() {
-    for (int i = 0; i < nb_lig_; ++i) {
-      const unsigned char* row = plane_[i];
-      for (int j = 0; j < nb_col_; ++j) {
-        if (row[j] != value_) continue;
+    for (int i = 0; i < nb_lig_; ++i)
+      mask_.for_each_in_line(i, [&](int j) {
         ++total_;
         const unsigned c = code(i, j);
         if (is_node_code(c)) {
           node_pixel_.push_back(index_of(i, j));
           node_code_.push_back(static_cast<std::uint8_t>(c));
         }
-      }
-    }
+      });
   }
 
   void make_nodes() {
@@ -288,12 +284,11 @@ class Builder {
   }
 
   void walk_rings() {
-    for (int i = 0; i < nb_lig_; ++i) {
-      const unsigned char* row = plane_[i];
-      for (int j = 0; j < nb_col_; ++j) {
-        if (row[j] != value_ || walked(index_of(i, j))) continue;
+    for (int i = 0; i < nb_lig_; ++i)
+      mask_.for_each_in_line(i, [&](int j) {
+        if (walked(index_of(i, j))) return;
         const unsigned c = code(i, j);
-        if (is_node_code(c)) continue;
+        if (is_node_code(c)) return;
         const Pixel s{i, j};
         std::vector<Pixel> path{s};
         mark(index_of(i, j));
@@ -311,8 +306,7 @@ class Builder {
         }
         covered_ += static_cast<Index>(path.size()) - 1;
         add_branch(std::move(path), -1, -1);
-      }
-    }
+      });
   }
 
   void finish() {
@@ -420,7 +414,12 @@ double segment_distance(const std::pair<double, double>& p, const std::pair<doub
 
 SkeletonGraph build_graph(const unsigned char* const* plane, int nb_lig, int nb_col, unsigned char skeleton_value) {
   if (!plane || nb_lig <= 0 || nb_col <= 0) return SkeletonGraph{};
-  return Builder(plane, nb_lig, nb_col, skeleton_value).run();
+  return build_graph(SkeletonMask(const_cast<unsigned char* const*>(plane), nb_lig, nb_col, skeleton_value));
+}
+
+SkeletonGraph build_graph(const SkeletonMask& mask) {
+  if (mask.lines <= 0 || mask.columns <= 0) return SkeletonGraph{};
+  return Builder(mask).run();
 }
 
 std::vector<std::pair<double, double>> simplify_line(const std::vector<std::pair<double, double>>& points,

@@ -86,9 +86,13 @@ struct SkeletonGraph {
   int components = 0;
 };
 
+class SkeletonMask;
+
 // The graph of the skeleton in `plane` (nb_lig lines, nb_col columns).
 // An empty or null plane gives an empty graph.
 SkeletonGraph build_graph(const unsigned char* const* plane, int nb_lig, int nb_col, unsigned char skeleton_value = 1);
+// The same of the pixels of a mask (skeleton_mask.h), bytes or bits.
+SkeletonGraph build_graph(const SkeletonMask& mask);
 
 // Removes, in place, the side branches (kind end_junction) shorter than
 // `length` pixels, again and again until none is left: the shortest first,
@@ -102,6 +106,8 @@ SkeletonGraph build_graph(const unsigned char* const* plane, int nb_lig, int nb_
 // Returns the number of branches removed (0 when length <= 0).
 int prune_skeleton(unsigned char** plane, int nb_lig, int nb_col, double length, unsigned char skeleton_value = 1,
                    unsigned char background_value = 255);
+// The same on the pixels of a mask; removed pixels are cleared.
+int prune_skeleton(SkeletonMask& mask, double length);
 
 // Douglas-Peucker: drops the points of the polyline that lie within
 // `tolerance` of the simplified line; the first and last points always

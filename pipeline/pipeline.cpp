@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/failure.h"
+#include "graph/skeleton_mask.h"
 #include "skeleton/bits.h"
 
 namespace pipeline {
@@ -169,6 +170,18 @@ class RowsPicture : public Picture {
   const unsigned char* const* rows_;
 };
 
+// Clears the frame of a padded plane: line 0, line L - 1, column 0 and
+// column C - 1.
+void clear_border(bitplane::Plane& bits, int L, int C) {
+  for (int i : {0, L - 1})
+    for (int d = 1; d <= bits.words(); ++d) bits.row(i)[d] = 0;
+  for (int i = 1; i < L - 1; ++i) {
+    bitplane::Word* row = bits.row(i);
+    row[1] &= ~bitplane::Word{1};
+    row[1 + ((C - 1) >> 6)] &= ~(bitplane::Word{1} << ((C - 1) & 63));
+  }
+}
+
 // The dialogue's skeleton on a bit plane, one border cell on every side
 // when the frame is padded.
 void bit_road(ImageSource& source, const Request& request, Outcome& outcome, Sink& sink) {
@@ -198,24 +211,11 @@ void bit_road(ImageSource& source, const Request& request, Outcome& outcome, Sin
   finish_bit_plane(bits, L, C, request.threads);
   check(request.cancel);
 
+  if (border) clear_border(bits, L, C);  // end points grown into the padding are not the picture's
   if (request.prune > 0 || request.graph) {
-    // pruning and the graph read the skeleton as bytes, 1 on its pixels
-    Request ones = request;
-    ones.skeleton_value = 1;
-    ones.background_value = 255;
-    const BitPicture finished(bits, border, lines, columns, ones);
-    std::vector<unsigned char> bytes(static_cast<std::size_t>(lines) * static_cast<std::size_t>(columns));
-    std::vector<unsigned char*> rows(static_cast<std::size_t>(lines));
-    for (int i = 0; i < lines; ++i) rows[static_cast<std::size_t>(i)] = bytes.data() + static_cast<std::size_t>(i) * columns;
-    finished.read(0, lines, rows.data());
-    if (request.prune > 0) outcome.pruned = prune_skeleton(rows.data(), lines, columns, request.prune, 1, 255);
-    if (request.graph) outcome.graph = build_graph(rows.data(), lines, columns, 1);
-    if (request.skeleton_value != 1 || request.background_value != 255)
-      for (unsigned char& b : bytes) b = b == 1 ? request.skeleton_value : request.background_value;
-    if (request.progress) request.progress(Stage::thinning, 1);
-    check(request.cancel);
-    sink.write(RowsPicture(rows.data(), lines, columns), outcome);
-    return;
+    SkeletonMask mask(bits, border, lines, columns);
+    if (request.prune > 0) outcome.pruned = prune_skeleton(mask, request.prune);
+    if (request.graph) outcome.graph = build_graph(mask);
   }
   if (request.progress) request.progress(Stage::thinning, 1);
   sink.write(BitPicture(bits, border, lines, columns, request), outcome);

@@ -161,6 +161,46 @@ TEST(Run, PaddedFrameIsThePaddedPlanesResult) {
   }
 }
 
+// Pruning and the graph on the bits of the run: the pixels and the graph
+// that the same steps give on the bytes of the planes, both frames.
+TEST(Run, PruningAndGraphOnBitsAreThoseOnBytes) {
+  std::mt19937 rng(8);
+  for (int round = 0; round < 24; ++round) {
+    const int lines = 2 + static_cast<int>(rng() % 150), columns = 2 + static_cast<int>(rng() % 150);
+    const FrameMode frame = round % 2 ? FrameMode::pad : FrameMode::keep;
+    const double length = 1 + rng() % 12;
+    std::vector<unsigned char> grey(static_cast<std::size_t>(lines * columns));
+    for (auto& g : grey) g = (rng() % 3) ? 255 : 0;
+    SkeletonPlanes planes(lines, columns, frame);
+    for (int i = 0; i < lines; ++i)
+      for (int j = 0; j < columns; ++j) planes.object()[i][j] = grey[static_cast<std::size_t>(i * columns + j)] ? 1 : 0;
+    planes.run(1);
+    const int pruned = prune_skeleton(planes.object(), lines, columns, length, 1, 255);
+    const SkeletonGraph graph = build_graph(planes.result(), lines, columns, 1);
+    Plane expected(lines);
+    for (int i = 0; i < lines; ++i) expected[i].assign(planes.result()[i], planes.result()[i] + columns);
+
+    pipeline::Request r;
+    r.skeleton = SkeletonKind::dialogue;
+    r.frame = frame;
+    r.window = {pipeline::WindowKind::nonzero, 0, 0};
+    r.skeleton_value = 1;
+    r.background_value = 255;
+    r.prune = length;
+    r.graph = true;
+    ArraySource s = source_of(grey, lines, columns, Element::u8);
+    Kept k;
+    const pipeline::Outcome o = pipeline::run(s, r, k);
+    ASSERT_EQ(k.plane, expected) << lines << " x " << columns;
+    EXPECT_EQ(o.pruned, pruned);
+    ASSERT_TRUE(o.graph);
+    ASSERT_EQ(o.graph->nodes.size(), graph.nodes.size());
+    ASSERT_EQ(o.graph->branches.size(), graph.branches.size());
+    for (std::size_t b = 0; b < graph.branches.size(); ++b) EXPECT_EQ(o.graph->branches[b].path, graph.branches[b].path);
+    for (std::size_t n = 0; n < graph.nodes.size(); ++n) EXPECT_EQ(o.graph->nodes[n].pixels, graph.nodes[n].pixels);
+  }
+}
+
 TEST(Run, CountsWhatTheWindowSelectsAndHonoursCancellation) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const std::vector<double> v = {0, 1, 2, nan, 200, 255, 256, -3};
