@@ -46,6 +46,17 @@ def _project():
         return found
 
 
+def _checked(project):
+    """The project, once its version is the one CMake builds: the module
+    reports CMake's, the wheel is named by pyproject.toml's."""
+    cmake = open(os.path.join(SOURCE, "CMakeLists.txt"), encoding="utf-8").read()
+    match = re.search(r"project\(\s*solvik\s+VERSION\s+([\d.]+)", cmake)
+    if match and match.group(1) != project["version"]:
+        raise RuntimeError(f"pyproject.toml says version {project['version']}, CMakeLists.txt {match.group(1)}: "
+                           "make them the same")
+    return project
+
+
 def _dist_name(project):
     return re.sub(r"[-_.]+", "_", project["name"]).lower()
 
@@ -176,7 +187,7 @@ def prepare_metadata_for_build_wheel(metadata_directory, config_settings=None):
 
 
 def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
-    project = _project()
+    project = _checked(_project())
     files = _build(config_settings)
     name, version, tag = _dist_name(project), project["version"], _tag()
     wheel_name = f"{name}-{version}-{tag}.whl"
