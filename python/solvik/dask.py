@@ -16,8 +16,10 @@ Files
 -----
 thin_files(paths, out_folder, window=(128, 255), *, frame="keep",
            values=(1, 255), fmt=None, options=(), program=None,
-           client=None, timeout=None)        -> [FileResult, ...]
+           client=None, timeout=None, threads=None)  -> [FileResult, ...]
 thin_file(path, out_folder, ...)             -> FileResult   (one file)
+plan_outputs(paths, out_folder, fmt=None, options=())
+                                             -> [(output, options), ...]
 find_program(program=None)                   -> path of the solvik program
 
 Each file is one run of the `solvik` program (`solvik [OPTIONS] INPUT
