@@ -90,6 +90,7 @@ TRAPS = [
      (ValueError, r"at \(2, 2\).*thin=True")),
     ("graph of a filled 3x3 block inside a skeleton",
      lambda: solvik.graph(np.pad(np.ones((3, 3), np.uint8), 1)), (ValueError, r"at \(1, 1\)")),
+    ("a picture beyond memory", lambda: solvik.skeletonize(np.broadcast_to(np.True_, (2**30, 2**30))), (MemoryError, "")),
     ("prune of three values", lambda: solvik.prune(np.array([[0, 1, 2]]), 3), (ValueError, "values=")),
     ("thin with negative threads", lambda: solvik.thin(MASK, threads=-1), (ValueError, "threads")),
     ("graph with threads of a float", lambda: solvik.graph(SKELETON, threads=1.5), (ValueError, "threads")),
