@@ -2,22 +2,27 @@
 // solvik._solvik; the package's __init__.py gives the public names, their
 // documentation and the dtype conversions numpy does better).
 //
-//   _thin         any 2-D numeric array, a window -> uint8 result
+//   _thin         any 2-D numeric array, a window (or non-zero) -> uint8 result
 //   _skeletonize  any 2-D array, non-zero is object -> bool skeleton
 //   _prune        a 1/0 skeleton plane -> the pruned plane, branches removed
-//   _graph        a 1/0 skeleton plane -> nodes, branches, components
+//   _graph        a 1/0 skeleton plane -> the columns of the nodes, branches
+//                 and components tables
 //
 // Notes:
 //   1. Every check that guards memory is made here, whatever the Python layer
 //      did before: two dimensions, at least one line and one column, sizes
-//      within int, an aligned native dtype whose strides are whole elements.
-//      Arrays are read in place through their strides; nothing is copied
-//      before the window test.
-//   2. The GIL is released from the window test to the end of the copy into
-//      the result, so threads thin different pictures at once. Each call owns
-//      its planes; nothing is kept between calls.
-//   3. Errors leave as ValueError (bad value or shape), TypeError (bad
-//      dtype) and MemoryError (std::bad_alloc).
+//      within int, a native dtype. Arrays are read in place through their
+//      strides, aligned or not (the pipeline's array source reads each value
+//      through memcpy); nothing is copied before the window test.
+//   2. _thin and _skeletonize are one run of the pipeline each, from the
+//      array to the result array; the GIL is released for the run, so
+//      threads thin different pictures at once. Each call owns its planes;
+//      nothing is kept between calls.
+//   3. Errors leave as ValueError (bad value or shape, a failed run),
+//      TypeError (bad dtype) and MemoryError (std::bad_alloc).
+//   4. `threads` goes to the kernels (0: one per core). `dialogue` asks for
+//      the dialogue's skeleton (frame as given), else the sound skeleton
+//      (always thinned as if surrounded by background).
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -30,7 +35,12 @@
 
 #include <vector>
 
+#include "graph/graph_summary.h"
 #include "graph/skeleton_graph.h"
+#include "pipeline/array_source.h"
+#include "pipeline/pipeline.h"
+#include "platform/failure.h"
+#include "platform/thread_setting.h"
 #include "skeleton/pipeline.h"
 
 
@@ -42,16 +52,10 @@ namespace {
 struct Layout {
   const char* data;
   std::ptrdiff_t line_bytes;    // from one line to the next
-  std::ptrdiff_t column_step;   // from one column to the next, in elements
+  std::ptrdiff_t column_bytes;  // from one column to the next
   int nb_lig, nb_col;
   char kind;                    // numpy's kind: b, i, u, f
   py::ssize_t itemsize;
-};
-
-// The window a picture is marked with: [lo, hi], or every non-zero value.
-struct Marking {
-  bool nonzero;
-  double lo, hi;
 };
 
 FrameMode frame_mode(const std::string& word) {
@@ -81,50 +85,17 @@ Layout layout_of(const py::array& a, const char* what) {
                          "; booleans, integers and floats of 32 or 64 bits are read");
   if (!dt.attr("isnative").cast<bool>())
     throw py::type_error(name + " has values in non-native byte order; convert it with astype");
-  if (!a.attr("flags").attr("aligned").cast<bool>() || a.strides(1) % size != 0)
-    throw py::type_error(name + " is not aligned on whole values; pass a copy (numpy.ascontiguousarray)");
-  return Layout{static_cast<const char*>(a.data()), a.strides(0), a.strides(1) / size,
+  return Layout{static_cast<const char*>(a.data()), a.strides(0), a.strides(1),
                 static_cast<int>(a.shape(0)), static_cast<int>(a.shape(1)), kind, size};
 }
 
-template <typename T>
-void mark_line(const T* src, std::ptrdiff_t step, int nb_col, const Marking& m, unsigned char* dst) {
-  if (m.nonzero) {
-    for (int j = 0; j < nb_col; ++j) dst[j] = src[j * step] != T(0) ? 1 : 0;
-  } else {
-    mark_window(src, step, static_cast<std::size_t>(nb_col), m.lo, m.hi, dst);
-  }
-}
-
-template <typename T>
-void mark_lines(const Layout& in, const Marking& m, unsigned char** dst) {
-  for (int i = 0; i < in.nb_lig; ++i) {
-    const T* src = reinterpret_cast<const T*>(in.data + i * in.line_bytes);
-    // a step known at compile time lets the compiler vectorise the usual
-    // contiguous line
-    if (in.column_step == 1) mark_line(src, 1, in.nb_col, m, dst[i]);
-    else mark_line(src, in.column_step, in.nb_col, m, dst[i]);
-  }
-}
-
-void mark(const Layout& in, const Marking& m, unsigned char** dst) {
+pipeline::Element element_of(const Layout& in) {
+  using pipeline::Element;
   switch (in.kind) {
-    case 'b': return mark_lines<std::uint8_t>(in, m, dst);  // numpy stores a bool as one byte
-    case 'f': return in.itemsize == 4 ? mark_lines<float>(in, m, dst) : mark_lines<double>(in, m, dst);
-    case 'i':
-      switch (in.itemsize) {
-        case 1: return mark_lines<std::int8_t>(in, m, dst);
-        case 2: return mark_lines<std::int16_t>(in, m, dst);
-        case 4: return mark_lines<std::int32_t>(in, m, dst);
-        default: return mark_lines<std::int64_t>(in, m, dst);
-      }
-    default:
-      switch (in.itemsize) {
-        case 1: return mark_lines<std::uint8_t>(in, m, dst);
-        case 2: return mark_lines<std::uint16_t>(in, m, dst);
-        case 4: return mark_lines<std::uint32_t>(in, m, dst);
-        default: return mark_lines<std::uint64_t>(in, m, dst);
-      }
+    case 'b': return Element::boolean;
+    case 'f': return in.itemsize == 4 ? Element::f32 : Element::f64;
+    case 'i': return in.itemsize == 1 ? Element::i8 : in.itemsize == 2 ? Element::i16 : in.itemsize == 4 ? Element::i32 : Element::i64;
+    default: return in.itemsize == 1 ? Element::u8 : in.itemsize == 2 ? Element::u16 : in.itemsize == 4 ? Element::u32 : Element::u64;
   }
 }
 
@@ -134,55 +105,71 @@ unsigned char byte_value(long value, const char* what) {
   return static_cast<unsigned char>(value);
 }
 
-// Marks, thins and finishes one picture; `write(i, line)` receives each line
-// of the result (1 on the skeleton, or `skeleton`, else `background`).
-// Runs without the GIL.
-template <typename Write>
-void skeleton_of(const Layout& in, const Marking& m, FrameMode frame, unsigned char skeleton,
-                 unsigned char background, Write write) {
-  SkeletonPlanes planes(in.nb_lig, in.nb_col, frame);
-  mark(in, m, planes.object());
-  planes.run();
-  planes.set_values(skeleton, background);
-  unsigned char* const* result = planes.result();
-  for (int i = 0; i < in.nb_lig; ++i) write(i, result[i]);
+// One run of the pipeline from the array `in` to `out` (lines of
+// `out_line_bytes` bytes): `skeleton` on the skeleton, `background`
+// elsewhere. Runs without the GIL.
+void run_into(const Layout& in, const pipeline::Request& request, unsigned char* out, std::ptrdiff_t out_line_bytes) {
+  pipeline::ArraySource source(pipeline::ArrayLayout{in.data, in.line_bytes, in.column_bytes, in.nb_lig, in.nb_col,
+                                                     element_of(in)});
+  pipeline::ArraySink sink(out, out_line_bytes);
+  try {
+    pipeline::run(source, request, sink);
+  } catch (const Failure& failure) {
+    throw std::invalid_argument(failure.what());  // ValueError once the GIL is back
+  }
 }
 
-py::array_t<std::uint8_t> thin(const py::array& image, double lo, double hi, const std::string& frame,
-                               long skeleton, long background) {
+pipeline::Request request_of(FrameMode frame, int threads, bool dialogue, unsigned char skeleton,
+                             unsigned char background) {
+  pipeline::Request r;
+  r.skeleton = dialogue ? SkeletonKind::dialogue : SkeletonKind::sound;
+  r.frame = frame;
+  r.threads = threads;
+  r.skeleton_value = skeleton;
+  r.background_value = background;
+  return r;
+}
+
+int thread_count(long threads) {
+  if (threads < 0 || threads > kMaxThreads)
+    throw py::value_error("threads must lie in 0.." + std::to_string(kMaxThreads) + " (0: one per core); got " +
+                          std::to_string(threads));
+  return static_cast<int>(threads);
+}
+
+py::array_t<std::uint8_t> thin(const py::array& image, double lo, double hi, bool nonzero, const std::string& frame,
+                               long skeleton, long background, long threads, bool dialogue) {
   const Layout in = layout_of(image, "the image");
   if (std::isnan(lo) || std::isnan(hi)) throw py::value_error("the window's bounds must be numbers, not NaN");
-  if (lo > hi)
+  if (!nonzero && lo > hi)
     throw py::value_error("the window's MIN is above its MAX: (" + py::repr(py::float_(lo)).cast<std::string>() + ", " +
                           py::repr(py::float_(hi)).cast<std::string>() + ")");
   const FrameMode mode = frame_mode(frame);
   const unsigned char s = byte_value(skeleton, "the skeleton value");
   const unsigned char b = byte_value(background, "the background value");
+  const int n = thread_count(threads);
 
+  pipeline::Request request = request_of(mode, n, dialogue, s, b);
+  request.window = pipeline::Window{nonzero ? pipeline::WindowKind::nonzero : pipeline::WindowKind::range, lo, hi};
   py::array_t<std::uint8_t> out({static_cast<py::ssize_t>(in.nb_lig), static_cast<py::ssize_t>(in.nb_col)});
-  std::uint8_t* dst = out.mutable_data();
-  const std::size_t width = static_cast<std::size_t>(in.nb_col);
   {
     py::gil_scoped_release unlocked;
-    skeleton_of(in, Marking{false, lo, hi}, mode, s, b,
-                [&](int i, const unsigned char* line) { std::memcpy(dst + i * width, line, width); });
+    run_into(in, request, out.mutable_data(), in.nb_col);
   }
   return out;
 }
 
-py::array_t<bool> skeletonize(const py::array& mask, const std::string& frame) {
+py::array_t<bool> skeletonize(const py::array& mask, const std::string& frame, long threads, bool dialogue) {
   const Layout in = layout_of(mask, "the mask");
   const FrameMode mode = frame_mode(frame);
+  const int n = thread_count(threads);
+  pipeline::Request request = request_of(mode, n, dialogue, 1, 0);  // the bytes of True and False
+  request.window.kind = pipeline::WindowKind::nonzero;
   py::array_t<bool> out({static_cast<py::ssize_t>(in.nb_lig), static_cast<py::ssize_t>(in.nb_col)});
-  bool* dst = out.mutable_data();
-  const std::size_t width = static_cast<std::size_t>(in.nb_col);
+  static_assert(sizeof(bool) == 1);
   {
     py::gil_scoped_release unlocked;
-    // one pass from the finished 1/255 lines to bools
-    skeleton_of(in, Marking{true, 0, 0}, mode, 1, 255, [&](int i, const unsigned char* line) {
-      bool* d = dst + i * width;
-      for (std::size_t j = 0; j < width; ++j) d[j] = line[j] == 1;
-    });
+    run_into(in, request, reinterpret_cast<unsigned char*>(out.mutable_data()), in.nb_col);
   }
   return out;
 }
@@ -214,53 +201,104 @@ py::tuple prune(const Plane& skeleton, double length) {
   return py::make_tuple(out, removed);
 }
 
-py::array_t<std::int32_t> pixel_array(const std::vector<Pixel>& pixels) {
-  py::array_t<std::int32_t> a({static_cast<py::ssize_t>(pixels.size()), static_cast<py::ssize_t>(2)});
-  std::int32_t* d = a.mutable_data();
-  for (const Pixel& p : pixels) {
-    *d++ = p.line;
-    *d++ = p.column;
-  }
+template <typename T>
+py::array_t<T> column(const std::vector<T>& values) {
+  py::array_t<T> a(static_cast<py::ssize_t>(values.size()));
+  if (!values.empty()) std::memcpy(a.mutable_data(), values.data(), values.size() * sizeof(T));
   return a;
 }
 
-py::object node_id(int id) { return id < 0 ? py::none() : py::object(py::int_(id)); }
+// Paths of pixels as one (n, 2) int32 array of (line, column) and the
+// offsets where each path starts (one more offset than paths).
+template <typename Item, typename Pixels>
+py::tuple packed_paths(const std::vector<Item>& items, Pixels pixels_of) {
+  std::vector<std::int64_t> offsets{0};
+  for (const Item& item : items) offsets.push_back(offsets.back() + static_cast<std::int64_t>(pixels_of(item).size()));
+  py::array_t<std::int32_t> all({static_cast<py::ssize_t>(offsets.back()), static_cast<py::ssize_t>(2)});
+  std::int32_t* d = all.mutable_data();
+  for (const Item& item : items)
+    for (const Pixel& p : pixels_of(item)) {
+      *d++ = p.line;
+      *d++ = p.column;
+    }
+  return py::make_tuple(column(offsets), all);
+}
 
+// The graph as columns: node_*, branch_* and summary_* arrays, one value per
+// node, branch or component, and the pixels of the nodes and branches
+// packed. Branch kinds are numbered end-end 0, end-junction 1,
+// junction-junction 2, loop 3; node kinds end 0, junction 1, isolated 2.
 py::dict graph(const Plane& skeleton) {
   const Layout in = layout_of(skeleton, "the skeleton");
   std::vector<const unsigned char*> lines = line_pointers(skeleton.data(), in);
   SkeletonGraph g;
+  std::vector<ComponentSummary> summary;
   {
     py::gil_scoped_release unlocked;
     g = build_graph(lines.data(), in.nb_lig, in.nb_col, 1);
+    summary = summarize_components(g, Georef{});
   }
-  py::list nodes, branches;
+  std::vector<std::int32_t> n_component, n_kind, n_degree;
+  std::vector<double> n_line, n_column;
   for (const GraphNode& n : g.nodes) {
-    py::dict d;
-    d["id"] = n.id;
-    d["kind"] = node_kind_name(n.kind);
-    d["component"] = n.component;
-    d["degree"] = n.degree;
-    d["coords"] = py::make_tuple(n.line, n.column);
-    d["pixels"] = pixel_array(n.pixels);
-    nodes.append(d);
+    n_component.push_back(n.component);
+    n_kind.push_back(static_cast<std::int32_t>(n.kind));
+    n_degree.push_back(n.degree);
+    n_line.push_back(n.line);
+    n_column.push_back(n.column);
   }
+  std::vector<std::int32_t> b_component, b_kind, b_src, b_dst;
+  std::vector<double> b_length;
   for (const GraphBranch& b : g.branches) {
-    py::dict d;
-    d["id"] = b.id;
-    d["kind"] = branch_kind_name(b.kind);
-    d["component"] = b.component;
-    d["coords"] = pixel_array(b.path);
-    d["length"] = b.length_px;
-    d["from_node"] = node_id(b.from_node);
-    d["to_node"] = node_id(b.to_node);
-    branches.append(d);
+    b_component.push_back(b.component);
+    b_kind.push_back(static_cast<std::int32_t>(b.kind));
+    b_src.push_back(b.from_node);
+    b_dst.push_back(b.to_node);
+    b_length.push_back(b.length_px);
   }
-  py::dict result;
-  result["nodes"] = nodes;
-  result["branches"] = branches;
-  result["components"] = g.components;
-  return result;
+  std::vector<std::int32_t> s_branches, s_ends, s_junctions, s_isolated, s_holes, s_box[4];
+  std::vector<double> s_length;
+  for (const ComponentSummary& c : summary) {
+    s_branches.push_back(c.branches);
+    s_ends.push_back(c.end_points);
+    s_junctions.push_back(c.junctions);
+    s_isolated.push_back(c.isolated);
+    s_holes.push_back(c.loops);  // cycles equal holes in these graphs
+    s_length.push_back(c.length_px);
+    s_box[0].push_back(c.min_line);
+    s_box[1].push_back(c.min_column);
+    s_box[2].push_back(c.max_line);
+    s_box[3].push_back(c.max_column);
+  }
+  py::dict d;
+  d["components"] = g.components;
+  d["node_component"] = column(n_component);
+  d["node_kind"] = column(n_kind);
+  d["node_degree"] = column(n_degree);
+  d["node_line"] = column(n_line);
+  d["node_column"] = column(n_column);
+  py::tuple node_pixels = packed_paths(g.nodes, [](const GraphNode& n) -> const std::vector<Pixel>& { return n.pixels; });
+  d["node_offsets"] = node_pixels[0];
+  d["node_pixels"] = node_pixels[1];
+  d["branch_component"] = column(b_component);
+  d["branch_kind"] = column(b_kind);
+  d["branch_src"] = column(b_src);
+  d["branch_dst"] = column(b_dst);
+  d["branch_length"] = column(b_length);
+  py::tuple paths = packed_paths(g.branches, [](const GraphBranch& b) -> const std::vector<Pixel>& { return b.path; });
+  d["branch_offsets"] = paths[0];
+  d["branch_pixels"] = paths[1];
+  d["summary_branches"] = column(s_branches);
+  d["summary_end_points"] = column(s_ends);
+  d["summary_junctions"] = column(s_junctions);
+  d["summary_isolated"] = column(s_isolated);
+  d["summary_holes"] = column(s_holes);
+  d["summary_length"] = column(s_length);
+  d["summary_min_line"] = column(s_box[0]);
+  d["summary_min_column"] = column(s_box[1]);
+  d["summary_max_line"] = column(s_box[2]);
+  d["summary_max_column"] = column(s_box[3]);
+  return d;
 }
 
 }  // namespace
@@ -268,9 +306,10 @@ py::dict graph(const Plane& skeleton) {
 PYBIND11_MODULE(_solvik, m) {
   m.doc() = "Compiled kernels of the solvik package; use the functions of `solvik` itself.";
   m.attr("__version__") = SOLVIK_VERSION;
-  m.def("_thin", &thin, py::arg("image"), py::arg("lo"), py::arg("hi"), py::arg("frame"), py::arg("skeleton"),
-        py::arg("background"));
-  m.def("_skeletonize", &skeletonize, py::arg("mask"), py::arg("frame"));
+  m.def("_thin", &thin, py::arg("image"), py::arg("lo"), py::arg("hi"), py::arg("nonzero"), py::arg("frame"),
+        py::arg("skeleton"), py::arg("background"), py::arg("threads") = 0, py::arg("dialogue") = false);
+  m.def("_skeletonize", &skeletonize, py::arg("mask"), py::arg("frame"), py::arg("threads") = 0,
+        py::arg("dialogue") = false);
   m.def("_prune", &prune, py::arg("skeleton"), py::arg("length"));
   m.def("_graph", &graph, py::arg("skeleton"));
 }

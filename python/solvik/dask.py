@@ -1,11 +1,26 @@
-"""Thinning many image files at once, on this machine's cores or on any Dask
-cluster.
+"""Thinning stacks of images and many image files at once, on this
+machine's cores or on any Dask cluster.
 
-    thin_files(paths, out_folder, window=(128, 255), *, frame="keep",
-               values=(1, 255), fmt=None, options=(), program=None,
-               client=None, timeout=None)        -> [FileResult, ...]
-    thin_file(path, out_folder, ...)             -> FileResult   (one file)
-    find_program(program=None)                   -> path of the solvik program
+Stacks
+------
+thin(stack, window=None, *, frame=None, values=(1, 255), threads=None, as_dialogue=False)
+    A Dask array of N images (N, lines, columns) -> uint8 Dask array
+skeletonize(stack, *, frame=None, threads=None, as_dialogue=False)
+    The same for masks -> bool Dask array
+
+Each image is thinned in the worker's own process by the compiled module,
+exactly as `solvik.thin` / `solvik.skeletonize` thin it alone; chunks that
+cut images are first joined into whole images.
+
+Files
+-----
+thin_files(paths, out_folder, window=(128, 255), *, frame="keep",
+           values=(1, 255), fmt=None, options=(), program=None,
+           client=None, timeout=None, threads=None)  -> [FileResult, ...]
+thin_file(path, out_folder, ...)             -> FileResult   (one file)
+plan_outputs(paths, out_folder, fmt=None, options=())
+                                             -> [(output, options), ...]
+find_program(program=None)                   -> path of the solvik program
 
 Each file is one run of the `solvik` program (`solvik [OPTIONS] INPUT
 OUTPUT`), so every format, band and georeferencing rule of the command line
@@ -13,11 +28,19 @@ holds, and a result is byte for byte what the command line writes. The result
 of `dir/name.ext` is `out_folder/name_reg.ext` (or `.fmt`), as in the program's
 many-images form.
 
+Every output of every file is planned before any run: a result (or its
+descriptor, or a graph file) that would replace an input, or that two files
+would both write, stops thin_files with a ValueError naming both. Graph
+files asked for in `options` are named per file, as the many-images form
+names them: --vector X.gpkg gives `<stem>_reg.branches.gpkg`, --nodes X.gpkg
+`<stem>_reg.nodes.gpkg`, --summary X.csv `<stem>_reg.summary.csv`.
+
 Nothing is lost: every input gets a FileResult(input, output, error) in the
 order given, `output` the written path when the run succeeded, else `error`
 the program's message (or why the run could not happen: a worker lost, a
-timeout, two inputs whose results would share one name). A failed file never
-stops the others.
+timeout). A failed file never stops the others. A run that outlives its
+timeout is asked to stop (SIGTERM: the program removes its temporary files)
+and killed only if it is still there after a grace period.
 
 On a cluster the workers run the program and read and write the files, so
 the paths and `out_folder` must mean the same on every worker (a shared file
@@ -33,7 +56,14 @@ import os
 import shutil
 import subprocess
 
-__all__ = ["FileResult", "find_program", "result_path", "thin_file", "thin_files"]
+import numpy as _np
+
+import solvik as _solvik
+
+__all__ = ["FileResult", "find_program", "plan_outputs", "result_path", "skeletonize", "thin", "thin_file", "thin_files"]
+
+# Seconds a run has to end after SIGTERM before it is killed.
+GRACE_SECONDS = 10.0
 
 FileResult = collections.namedtuple("FileResult", "input output error")
 FileResult.__doc__ = "The outcome of one file: `output` the result's path, or `error` why there is none."
@@ -80,6 +110,78 @@ def result_path(path, out_folder, fmt=None):
     return os.path.join(os.fspath(out_folder), stem + "_reg" + ext)
 
 
+def _stack(array):
+    """The Dask array of (N, lines, columns) images, whole images per chunk."""
+    import dask.array as da
+
+    a = array if isinstance(array, da.Array) else da.asarray(array)
+    if a.ndim != 3:
+        raise ValueError(f"the stack must be a 3-D array (images, lines, columns); this one has {a.ndim} "
+                         f"dimension{'' if a.ndim == 1 else 's'}")
+    return a.rechunk({1: -1, 2: -1})
+
+
+def _each_image(block, call, dtype, settings):
+    out = _np.empty(block.shape, dtype)
+    for k in range(block.shape[0]):
+        out[k] = call(block[k], **settings)
+    return out
+
+
+def _thin_block(block, settings):
+    return _each_image(block, _solvik.thin, _np.uint8, settings)
+
+
+def _skeletonize_block(block, settings):
+    return _each_image(block, _solvik.skeletonize, bool, settings)
+
+
+def thin(stack, window=None, *, frame=None, values=(1, 255), threads=None, as_dialogue=False):
+    """`solvik.thin` on every image of a stack.
+
+    Parameters
+    ----------
+    stack : dask.array.Array or array_like, 3-D
+        N images of one size (N, lines, columns), of any dtype `solvik.thin`
+        takes. Chunks may split the stack along its first axis only; other
+        chunks are joined into whole images first.
+    window, frame, values, threads, as_dialogue
+        As for `solvik.thin`, the same for every image (``threads``: per
+        image).
+
+    Returns
+    -------
+    dask.array.Array of uint8
+        The stack's shape, image k ``solvik.thin(stack[k], ...)``; nothing
+        runs until it is computed. The settings are checked at once.
+    """
+    a = _stack(stack)
+    settings = dict(window=window, frame=frame, values=values, threads=threads, as_dialogue=as_dialogue)
+    _solvik.thin(_np.zeros((1, 1), a.dtype), **settings)  # a bad setting or dtype fails here, not on a worker
+    return a.map_blocks(_thin_block, settings=settings, dtype=_np.uint8, meta=_np.empty((0, 0, 0), _np.uint8))
+
+
+def skeletonize(stack, *, frame=None, threads=None, as_dialogue=False):
+    """`solvik.skeletonize` on every image of a stack.
+
+    Parameters
+    ----------
+    stack : dask.array.Array or array_like, 3-D
+        N masks of one size (N, lines, columns); non-zero is object.
+    frame, threads, as_dialogue
+        As for `solvik.skeletonize`.
+
+    Returns
+    -------
+    dask.array.Array of bool
+        The stack's shape, image k ``solvik.skeletonize(stack[k], ...)``.
+    """
+    a = _stack(stack)
+    settings = dict(frame=frame, threads=threads, as_dialogue=as_dialogue)
+    _solvik.skeletonize(_np.zeros((1, 1), a.dtype), **settings)
+    return a.map_blocks(_skeletonize_block, settings=settings, dtype=bool, meta=_np.empty((0, 0, 0), bool))
+
+
 def _number(v):
     return repr(float(v)) if isinstance(v, float) and not float(v).is_integer() else str(int(v))
 
@@ -101,24 +203,158 @@ def _arguments(window, frame, values, options):
             "--values", f"{int(skeleton)}:{int(background)}", *[str(o) for o in options]]
 
 
+def _with_threads(options, threads):
+    options = tuple(str(o) for o in options)
+    if threads is None:
+        return options
+    if isinstance(threads, bool) or not isinstance(threads, int) or threads < 1:
+        raise ValueError(f"threads must be a whole number, 1 or more, not {threads!r}")
+    return (*options, "--threads", str(threads))
+
+
 def thin_file(path, out_folder, window=(128, 255), *, frame="keep", values=(1, 255), fmt=None, options=(),
-              program=None, timeout=None, output=None):
-    """Thins one file with the program; never raises (see FileResult)."""
+              program=None, timeout=None, output=None, threads=None):
+    """Thins one file with the program.
+
+    Parameters
+    ----------
+    path, out_folder, window, frame, values, fmt, options, program, timeout, threads
+        As for `thin_files` (graph files of `options` are written where
+        they say).
+    output : str, optional
+        The result's path instead of ``out_folder/<stem>_reg.<ext>``.
+
+    Returns
+    -------
+    FileResult
+        Never raises: what went wrong is in ``error``.
+    """
     path = os.fspath(path)
     try:
+        options = _with_threads(options, threads)
         output = output or result_path(path, out_folder, fmt)
         command = [find_program(program), *_arguments(window, frame, values, options), path, output]
         os.makedirs(os.fspath(out_folder), exist_ok=True)
-        run = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, text=True,
-                             errors="replace", timeout=timeout)
+        returncode, stdout, stderr = _run(command, timeout)
     except subprocess.TimeoutExpired:
         return FileResult(path, None, f"{path}: stopped after {timeout} s")
     except Exception as e:  # a missing program, a folder that cannot be made, ...
         return FileResult(path, None, f"{path}: {e}")
-    if run.returncode == 0 and os.path.isfile(output):
+    if returncode == 0 and os.path.isfile(output):
         return FileResult(path, output, None)
-    message = run.stderr.strip() or run.stdout.strip() or "no message"
-    return FileResult(path, None, f"{message} (exit status {run.returncode})")
+    message = stderr.strip() or stdout.strip() or "no message"
+    return FileResult(path, None, f"{message} (exit status {returncode})")
+
+
+def _run(command, timeout):
+    """Runs the program: (status, stdout, stderr). A run that outlives
+    `timeout`, or whose caller is interrupted, gets SIGTERM, so that it
+    removes its temporary files, and SIGKILL only after GRACE_SECONDS more;
+    TimeoutExpired once it has ended."""
+    with subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          text=True, errors="replace") as run:
+        try:
+            stdout, stderr = run.communicate(timeout=timeout)
+        except BaseException:  # the timeout, or the caller stopped (KeyboardInterrupt)
+            run.terminate()
+            try:
+                run.communicate(timeout=GRACE_SECONDS)
+            except subprocess.TimeoutExpired:
+                run.kill()
+                run.communicate()
+            raise
+        return run.returncode, stdout, stderr
+
+
+# The graph files an option asks for, and the name each gets per file.
+_GRAPH_FILES = {"--vector": "branches", "--nodes": "nodes", "--summary": "summary"}
+# The files a writer puts beside the one named.
+_SIBLINGS = {".raw": (".txt",), ".shp": (".shx", ".dbf", ".prj", ".cpg")}
+
+
+def _per_file_options(options, output):
+    """`options` with each graph file named after `output`, as the
+    many-images form names them: <stem>_reg.branches.<ext>,
+    <stem>_reg.nodes.<ext>, <stem>_reg.summary.csv."""
+    base = os.path.splitext(output)[0]
+    options = [str(o) for o in options]
+    out, k = [], 0
+    while k < len(options):
+        word = options[k]
+        name, joined, value = word.partition("=")
+        if name in _GRAPH_FILES and (joined or k + 1 < len(options)):
+            given = value if joined else options[k + 1]
+            ext = ".csv" if name == "--summary" else os.path.splitext(given)[1]
+            out += [name, f"{base}.{_GRAPH_FILES[name]}{ext}"]
+            k += 1 if joined else 2
+            continue
+        if word == "--":
+            out += options[k:]
+            break
+        out.append(word)
+        k += 1
+    return out
+
+
+def _files_written(output, options):
+    """Every file a run writes: its result, the files beside it, its graph
+    files."""
+    written = [output]
+    options = [str(o) for o in options]
+    for k, word in enumerate(options):
+        name, joined, value = word.partition("=")
+        if name in _GRAPH_FILES:
+            given = value if joined else (options[k + 1] if k + 1 < len(options) else None)
+            if given:
+                written.append(given)
+    for path in list(written):
+        stem, ext = os.path.splitext(path)
+        written += [stem + s for s in _SIBLINGS.get(ext.lower(), ())]
+    return written
+
+
+def _files_read(path):
+    stem, ext = os.path.splitext(path)
+    return [path] + ([stem + ".txt"] if ext.lower() == ".raw" else [])
+
+
+def _identity(path):
+    """Keys under which two spellings of one file meet: its real path, and
+    its device and inode when it exists."""
+    keys = [os.path.normcase(os.path.realpath(path))]
+    try:
+        st = os.stat(path)
+        keys.append((st.st_dev, st.st_ino))
+    except OSError:
+        pass
+    return keys
+
+
+def plan_outputs(paths, out_folder, fmt=None, options=()):
+    """The (output, options) of every file of `paths`, each output named as
+    the many-images form names it and each graph file of `options` named
+    after its output. Raises ValueError, naming both, when a file written
+    would replace a file read, or when two files would write one file."""
+    read = {}
+    for path in paths:
+        for f in _files_read(path):
+            for key in _identity(f):
+                read.setdefault(key, (f, path))
+    plans, written = [], {}
+    for path in paths:
+        output = result_path(path, out_folder, fmt)
+        per_file = _per_file_options(options, output)
+        for f in _files_written(output, per_file):
+            for key in _identity(f):
+                if key in read:
+                    other, its_input = read[key]
+                    raise ValueError(f"{path}: its output {f} would replace the input {other}"
+                                     + ("" if other == its_input else f" (of {its_input})"))
+                if key in written and written[key][1] != path:
+                    raise ValueError(f"{path}: its output {f} would also be an output of {written[key][1]}")
+                written[key] = (f, path)
+        plans.append((output, per_file))
+    return plans
 
 
 def _threads_given(options):
@@ -152,7 +388,7 @@ def _cluster_shares(client):
         return None
 
 
-def _thin_with_share(path, out_folder, shares=None, options=(), **settings):
+def _thin_with_share(path, output, options, out_folder, shares=None, **settings):
     """thin_file on a worker, with its machine's share of the cores."""
     if shares and not _threads_given(options):
         from distributed import get_worker
@@ -160,7 +396,12 @@ def _thin_with_share(path, out_folder, shares=None, options=(), **settings):
         share = shares.get(_host(get_worker().address))
         if share:
             options = (*options, "--threads", str(share))
-    return thin_file(path, out_folder, options=options, **settings)
+    return thin_file(path, out_folder, options=options, output=output, **settings)
+
+
+def _thin_planned(planned, out_folder, **settings):
+    path, output, options = planned
+    return thin_file(path, out_folder, options=options, output=output, **settings)
 
 
 def _current_client():
@@ -173,59 +414,76 @@ def _current_client():
 
 
 def thin_files(paths, out_folder, window=(128, 255), *, frame="keep", values=(1, 255), fmt=None, options=(),
-               program=None, client=None, timeout=None):
+               program=None, client=None, timeout=None, threads=None):
     """Thins every file of `paths` into `out_folder`, in parallel.
 
-    paths       image files (every format the program reads)
-    out_folder  where the results go (made when missing)
-    window      (MIN, MAX), or a word the program takes ("dark", "bright",
-                "MIN:MAX")
-    frame, values, fmt  as the program's --frame, --values, --format
-    options     more program options, e.g. ["--band", "2"]
-    program     the program's path (see find_program), looked up by the worker
-    client      a distributed.Client; default the current client, or else a
-                local thread pool (each file is a process of its own)
-    timeout     seconds one file may take (None: no limit)
+    Parameters
+    ----------
+    paths : list of str or path-like
+        Image files (every format the program reads).
+    out_folder : str or path-like
+        Where the results go (made when missing): ``<stem>_reg.<ext>``.
+    window : (MIN, MAX) or str
+        Or a word the program takes ("dark", "bright", "nonzero",
+        "MIN:MAX").
+    frame, values, fmt
+        As the program's --frame, --values, --format.
+    options : sequence of str
+        More program options, e.g. ``["--band", "2"]``; graph files
+        (--vector, --nodes, --summary) are named per file.
+    program : str, optional
+        The program's path (see find_program), looked up by the worker.
+    client : distributed.Client, optional
+        Default the current client, or else a local thread pool (each file
+        is a process of its own).
+    timeout : float, optional
+        Seconds one file may take (None: no limit).
+    threads : int, optional
+        Threads of each run (None: the runs side by side on a machine share
+        its cores).
 
-    Returns one FileResult per path, in the order of `paths`.
+    Returns
+    -------
+    list of FileResult
+        One per path, in the order of `paths`.
+
+    Raises
+    ------
+    ValueError
+        A bad setting, or an output that would replace an input or that two
+        files would both write (naming both); nothing has run then.
     """
+    options = _with_threads(options, threads)
     paths = [os.fspath(p) for p in paths]
-    settings = dict(window=window, frame=frame, values=tuple(values), fmt=fmt, options=tuple(options),
-                    program=program, timeout=timeout)
+    settings = dict(window=window, frame=frame, values=tuple(values), fmt=fmt, program=program, timeout=timeout)
     _arguments(window, frame, values, options)  # a bad setting fails here, once, not once a file
+    if any(str(o) == "-o" or str(o).startswith("-o") and not str(o).startswith("--") for o in options):
+        raise ValueError("options must not hold -o: thin_files names every result in out_folder itself")
+    # every output of every file, before any run
+    plans = plan_outputs(paths, out_folder, fmt, options)
     os.makedirs(os.fspath(out_folder), exist_ok=True)
-
-    # two inputs of the same stem would write one result: the later ones are
-    # reported instead of run
-    results = [None] * len(paths)
-    taken = {}
-    todo = []
-    for k, path in enumerate(paths):
-        output = os.path.abspath(result_path(path, out_folder, fmt))
-        if output in taken:
-            results[k] = FileResult(path, None, f"{path}: its result {output} would replace that of {taken[output]}")
-        else:
-            taken[output] = path
-            todo.append(k)
+    if not paths:
+        return []
+    outputs = [output for output, _ in plans]
+    per_file = [tuple(o) for _, o in plans]
 
     client = client or _current_client()
     if client is not None:
-        futures = client.map(_thin_with_share, [paths[k] for k in todo], out_folder=out_folder,
+        futures = client.map(_thin_with_share, paths, outputs, per_file, out_folder=out_folder,
                              shares=_cluster_shares(client), pure=False, **settings)
-        for k, future in zip(todo, futures):
+        results = []
+        for path, future in zip(paths, futures):
             try:
-                results[k] = future.result()
+                results.append(future.result())
             except Exception as e:  # a lost worker, a cancelled task: reported, not lost
-                results[k] = FileResult(paths[k], None, f"{paths[k]}: {type(e).__name__}: {e}")
-    elif todo:
-        import dask.bag
+                results.append(FileResult(path, None, f"{path}: {type(e).__name__}: {e}"))
+        return results
+    import dask.bag
 
-        # the pool runs one file per core at once
-        if not _threads_given(options):
-            cores = os.cpu_count() or 1
-            settings["options"] = (*settings["options"], "--threads", str(max(1, cores // min(len(todo), cores))))
-        bag = dask.bag.from_sequence([paths[k] for k in todo], npartitions=len(todo))
-        done = bag.map(thin_file, out_folder=out_folder, **settings).compute(scheduler="threads")
-        for k, result in zip(todo, done):
-            results[k] = result
-    return results
+    # the pool runs one file per core at once
+    if not _threads_given(options):
+        cores = os.cpu_count() or 1
+        share = ("--threads", str(max(1, cores // min(len(paths), cores))))
+        per_file = [(*o, *share) for o in per_file]
+    bag = dask.bag.from_sequence(list(zip(paths, outputs, per_file)), npartitions=len(paths))
+    return bag.map(_thin_planned, out_folder=out_folder, **settings).compute(scheduler="threads")

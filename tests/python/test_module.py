@@ -42,20 +42,25 @@ def test_thin_equals_the_command_line(tmp_path, name, write, picture, window, fr
     run_cli(PROGRAM, ["-q", "-w", window_word, "--frame", frame, "--values", f"{values[0]}:{values[1]}",
                       str(source), str(result)])
     expected = read_result(str(result), *picture.shape)
-    got = solvik.thin(picture, window, frame=frame, values=values)
+    got = solvik.thin(picture, window, frame=frame, values=values, as_dialogue=True)  # the command line's skeleton
     assert got.dtype == np.uint8 and got.shape == picture.shape
     np.testing.assert_array_equal(got, expected)
 
 
-@pytest.mark.parametrize("frame", ["keep", "pad"])
-def test_skeletonize_equals_thin_of_the_same_mask(frame):
+# the skeletons: the program's own, the dialogue's with its frame and padded
+SKELETONS = [dict(), dict(frame="keep", as_dialogue=True), dict(frame="pad", as_dialogue=True)]
+SKELETON_IDS = ["sound", "dialogue keep", "dialogue pad"]
+
+
+@pytest.mark.parametrize("kind", SKELETONS, ids=SKELETON_IDS)
+def test_skeletonize_equals_thin_of_the_same_mask(kind):
     for seed in range(20):
         picture = blobs(seed, 20 + seed, 45 - seed)
         mask = picture > 140
-        skeleton = solvik.skeletonize(mask, frame=frame)
+        skeleton = solvik.skeletonize(mask, **kind)
         assert skeleton.dtype == np.bool_
-        np.testing.assert_array_equal(skeleton, solvik.thin(mask, (1, 1), frame=frame) == 1)
-        np.testing.assert_array_equal(skeleton, solvik.skeletonize(np.where(mask, -2.5, 0.0), frame=frame))
+        np.testing.assert_array_equal(skeleton, solvik.thin(mask, (1, 1), **kind) == 1)
+        np.testing.assert_array_equal(skeleton, solvik.skeletonize(np.where(mask, -2.5, 0.0), **kind))
 
 
 DTYPES = [np.bool_, np.int8, np.int16, np.int32, np.int64, np.uint8, np.uint16, np.uint32, np.uint64, np.float16,
@@ -104,28 +109,29 @@ def test_views_are_read_in_place_as_their_copies():
     assert solvik.thin([[0, 200, 200], [0, 200, 0]]).shape == (2, 3)  # nested lists are arrays too
 
 
-@pytest.mark.parametrize("frame", ["keep", "pad"])
+@pytest.mark.parametrize("kind", SKELETONS, ids=SKELETON_IDS)
 @pytest.mark.parametrize("shape", [(1, 1), (1, 9), (9, 1), (2, 2), (3, 50)])
-def test_small_and_uniform_pictures(shape, frame):
-    nothing = solvik.thin(np.zeros(shape, np.uint8), frame=frame, values=(4, 9))
+def test_small_and_uniform_pictures(shape, kind):
+    nothing = solvik.thin(np.zeros(shape, np.uint8), values=(4, 9), **kind)
     assert (nothing == 9).all()
-    everything = solvik.thin(np.full(shape, 255, np.uint8), frame=frame, values=(4, 9))
+    everything = solvik.thin(np.full(shape, 255, np.uint8), values=(4, 9), **kind)
     assert set(np.unique(everything)) <= {4, 9}
-    assert not solvik.skeletonize(np.zeros(shape, bool), frame=frame).any()
+    assert not solvik.skeletonize(np.zeros(shape, bool), **kind).any()
 
 
 ERRORS = [
     (lambda: solvik.thin(np.zeros((3, 4, 2))), ValueError, "2-D"),
     (lambda: solvik.thin(np.zeros(5)), ValueError, "2-D"),
     (lambda: solvik.skeletonize(np.zeros((2, 2, 2), bool)), ValueError, "2-D"),
-    (lambda: solvik.thin(np.zeros((0, 5))), ValueError, "empty"),
-    (lambda: solvik.skeletonize(np.zeros((4, 0), bool)), ValueError, "empty"),
+    (lambda: solvik.thin(np.zeros((0, 5, 2))), ValueError, "2-D"),  # empty 2-D arrays give empty results
+    (lambda: solvik.skeletonize(np.zeros((4, 0, 1), bool)), ValueError, "2-D"),
     (lambda: solvik.thin(np.zeros((3, 3)), (200, 100)), ValueError, "MIN is above its MAX"),
     (lambda: solvik.thin(np.zeros((3, 3)), (np.nan, 1)), ValueError, "NaN"),
     (lambda: solvik.thin(np.zeros((3, 3)), (1,)), ValueError, "pair"),
     (lambda: solvik.thin(np.zeros((3, 3)), "128:255"), ValueError, "pair"),
     (lambda: solvik.thin(np.zeros((3, 3)), frame="wrap"), ValueError, "unknown frame mode 'wrap'"),
     (lambda: solvik.skeletonize(np.zeros((3, 3)), frame="Pad"), ValueError, "unknown frame mode 'Pad'"),
+    (lambda: solvik.thin(np.zeros((3, 3)), frame="keep"), ValueError, "frame='keep' is the dialogue's"),
     (lambda: solvik.thin(np.zeros((3, 3)), values=(0, 256)), ValueError, "0..255"),
     (lambda: solvik.thin(np.zeros((3, 3)), values=(1.5, 2)), ValueError, "whole numbers"),
     (lambda: solvik.thin(np.zeros((3, 3), complex)), TypeError, "complex128"),
@@ -143,10 +149,11 @@ def test_errors_are_python_exceptions_with_clear_messages(call, error, words):
 def test_four_threads_give_the_single_thread_results():
     pictures = [blobs(20 + k, 300 + 20 * k, 280) for k in range(4)]
     frames = ["keep", "pad", "keep", "pad"]
-    alone = [solvik.thin(p, (120, 255), frame=f) for p, f in zip(pictures, frames)]
+    alone = [solvik.thin(p, (120, 255), frame=f, as_dialogue=True) for p, f in zip(pictures, frames)]
     for _ in range(3):
         with concurrent.futures.ThreadPoolExecutor(4) as pool:
-            together = list(pool.map(lambda pf: solvik.thin(pf[0], (120, 255), frame=pf[1]), zip(pictures, frames)))
+            together = list(pool.map(lambda pf: solvik.thin(pf[0], (120, 255), frame=pf[1], as_dialogue=True),
+                                     zip(pictures, frames)))
         for a, b in zip(alone, together):
             np.testing.assert_array_equal(a, b)
 
