@@ -19,7 +19,7 @@
 #include "graph/skeleton_graph.h"
 #include "skeleton/skeleton.h"
 #if defined(SOLVIK_HAVE_VECTOR)
-#include "formats/vector_file.h"
+#include "export/vector_file.h"
 #endif
 
 namespace {

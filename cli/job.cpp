@@ -27,7 +27,6 @@
 #include "formats/ascii_grid.h"
 #include "formats/image_source.h"
 #include "formats/raster.h"
-#include "graph/graph_summary.h"
 #include "graph/skeleton_graph.h"
 #include "platform/host.h"
 #include "pipeline/pipeline.h"
@@ -37,9 +36,6 @@
 #include "formats/gdal_raster.h"
 #endif
 
-#ifdef SOLVIK_HAVE_VECTOR
-#include "formats/vector_file.h"
-#endif
 
 #ifndef _WIN32
 #include <unistd.h>

@@ -21,7 +21,7 @@
 #include <memory>
 
 #include "LIB/image.h"
-#include "graph/graph_summary.h"
+#include "export/summary_file.h"
 #include "graph/skeleton_graph.h"
 #include "platform/host.h"
 
@@ -30,7 +30,7 @@
 #endif
 
 #ifdef SOLVIK_HAVE_VECTOR
-#include "formats/vector_file.h"
+#include "export/vector_file.h"
 #endif
 
 namespace {
@@ -77,7 +77,7 @@ std::string named(const PlannedFile& f) { return f.what + " " + f.path; }
 
 // --- results ----------------------------------------------------------------------
 
-bool north_up_square(const ImageGeoref& g) {
+bool north_up_square(const Georef& g) {
   const double* t = g.geotransform;
   return g.valid && t[2] == 0 && t[4] == 0 && t[1] > 0 && std::fabs(t[5] + t[1]) <= 1e-9 * t[1];
 }
@@ -273,10 +273,7 @@ bool write_outputs(const ImageJob& job, const Options& o, const unsigned char* c
   if (graph_wanted) {
     if (!skeleton_graph) return fail(why, "the skeleton's graph was not made");
     const SkeletonGraph& graph = *skeleton_graph;
-    Georef georef;
-    georef.valid = c.georef.valid;
-    std::copy(c.georef.geotransform, c.georef.geotransform + 6, georef.geotransform);
-    georef.wkt = c.georef.wkt;
+    const Georef& georef = c.georef;
 #ifdef SOLVIK_HAVE_VECTOR
     if (!job.vector_file.empty() && !stage_branches(job.vector_file, graph, georef, o.simplify, staged, &reason))
       return fail(why, "the lines " + job.vector_file + " could not be written: " + reason);

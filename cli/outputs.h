@@ -28,7 +28,7 @@
 
 struct Carried {
   int lines = 0, columns = 0;
-  ImageGeoref georef;
+  Georef georef;
   std::optional<RasterDescriptor> descriptor;
   std::optional<AscHeader> grid_header;
 };

@@ -23,7 +23,7 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/console.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -171,7 +171,7 @@ bool asc_read_header(AscTokens& tokens, AscHeader& header, std::string* why) {
     if (!tokens.next(token)) {
       if (tokens.failed()) return fail(why, "the file could not be read in its header");
       if (k == 5) return true;  // five pairs and no grid: the grid reader says what is missing
-      return fail(why, con_format("the header ends before pair %d (%s)", k + 1, kFieldName[k]));
+      return fail(why, format_text("the header ends before pair %d (%s)", k + 1, kFieldName[k]));
     }
     if (k == 5 && !starts_with_letter(token)) {
       tokens.unget();
@@ -180,11 +180,11 @@ bool asc_read_header(AscTokens& tokens, AscHeader& header, std::string* why) {
     header.keyword.assign(token.substr(0, 59));
     if (!tokens.next(token)) {
       if (tokens.failed()) return fail(why, "the file could not be read in its header");
-      return fail(why, con_format("the header ends after the keyword \"%s\" of pair %d (%s), before its value",
+      return fail(why, format_text("the header ends after the keyword \"%s\" of pair %d (%s), before its value",
                                   header.keyword.c_str(), k + 1, kFieldName[k]));
     }
     const std::string where =
-        con_format("header pair %d (%s, keyword \"%s\"): ", k + 1, kFieldName[k], header.keyword.c_str());
+        format_text("header pair %d (%s, keyword \"%s\"): ", k + 1, kFieldName[k], header.keyword.c_str());
     if (k < 2) {
       int value = 0;
       IntToken got = tokens.last_was_cut() ? IntToken::not_integer : parse_int_token(token, value);
@@ -214,15 +214,15 @@ bool asc_read_grid(AscTokens& tokens, unsigned char** plane, int nb_lig, int nb_
     for (int j = 0; j < nb_col; ++j) {
       if (!tokens.next(token)) {
         if (tokens.failed())
-          return fail(why, con_format("grid line %d, column %d (counted from 0): the file could not be read", i, j));
-        return fail(why, con_format("grid line %d, column %d (counted from 0): the file ends before this value "
+          return fail(why, format_text("grid line %d, column %d (counted from 0): the file could not be read", i, j));
+        return fail(why, format_text("grid line %d, column %d (counted from 0): the file ends before this value "
                                     "(the header gives %d lines of %d columns)",
                                     i, j, nb_lig, nb_col));
       }
       int value = 0;
       IntToken got = tokens.last_was_cut() ? IntToken::not_integer : parse_int_token(token, value);
       if (got != IntToken::ok)
-        return fail(why, con_format("grid line %d, column %d (counted from 0): %s %s", i, j,
+        return fail(why, format_text("grid line %d, column %d (counted from 0): %s %s", i, j,
                                     quoted(token, tokens.last_was_cut()).c_str(),
                                     got == IntToken::out_of_range ? "is outside the range of an integer"
                                                                   : "is not an integer"));
@@ -236,13 +236,13 @@ bool asc_read_grid(AscTokens& tokens, unsigned char** plane, int nb_lig, int nb_
 // --- writing ------------------------------------------------------------------
 
 std::string asc_number_text(double value) {
-  const std::string six = con_format("%lf", value);
+  const std::string six = format_text("%lf", value);
   if (!std::isfinite(value) || std::strtod(six.c_str(), nullptr) == value) return six;
   for (int decimals = 7; decimals <= 20; ++decimals) {
-    std::string text = con_format("%.*lf", decimals, value);
+    std::string text = format_text("%.*lf", decimals, value);
     if (std::strtod(text.c_str(), nullptr) == value) return text;
   }
-  return con_format("%.17g", value);
+  return format_text("%.17g", value);
 }
 
 std::string asc_header_text(int nb_col, int nb_lig, double X_min, double Y_min, double dpix_size) {
@@ -251,7 +251,7 @@ std::string asc_header_text(int nb_col, int nb_lig, double X_min, double Y_min, 
 
 std::string asc_header_text(int nb_col, int nb_lig, double X_min, double Y_min, double dpix_size,
                             std::optional<double> nodata) {
-  std::string text = con_format("ncols %d\nnrows %d\n", nb_col, nb_lig);
+  std::string text = format_text("ncols %d\nnrows %d\n", nb_col, nb_lig);
   text += "xllcorner " + asc_number_text(X_min) + "\nyllcorner " + asc_number_text(Y_min) + "\ncellsize " +
           asc_number_text(dpix_size) + "\n";
   if (nodata) text += "nodata_value " + asc_number_text(*nodata) + "\n";

@@ -227,7 +227,7 @@ class PlaneBand : public GDALRasterBand {
 
 class PlaneDataset : public GDALDataset {
  public:
-  PlaneDataset(const unsigned char* const* rows, int lines, int columns, const ImageGeoref& georef,
+  PlaneDataset(const unsigned char* const* rows, int lines, int columns, const Georef& georef,
                std::optional<double> nodata)
       : georef_(georef) {
     nRasterXSize = columns;
@@ -249,7 +249,7 @@ class PlaneDataset : public GDALDataset {
   const OGRSpatialReference* GetSpatialRef() const override { return has_srs_ ? &srs_ : nullptr; }
 
  private:
-  ImageGeoref georef_;
+  Georef georef_;
   OGRSpatialReference srs_;
   bool has_srs_ = false;
 };
@@ -573,7 +573,7 @@ bool gdal_check_creation_options(const std::string& driver_name, const std::vect
 }
 
 bool write_gdal_raster(const std::string& path, const GdalResult& result, const unsigned char* const* rows,
-                       int nb_lig, int nb_col, const ImageGeoref& georef, const WriteProgress& progress,
+                       int nb_lig, int nb_col, const Georef& georef, const WriteProgress& progress,
                        std::string* why) {
   gdal_raster_setup();
   CaughtErrors caught;

@@ -95,7 +95,7 @@ struct GdalResult {
 // Writes `rows` (nb_lig rows of nb_col bytes) to `path` as `result` says,
 // whatever `path` is called (it may be a temporary name).
 bool write_gdal_raster(const std::string& path, const GdalResult& result, const unsigned char* const* rows,
-                       int nb_lig, int nb_col, const ImageGeoref& georef, const WriteProgress& progress,
+                       int nb_lig, int nb_col, const Georef& georef, const WriteProgress& progress,
                        std::string* why);
 
 // True when GDAL may open `path` (note 5); false with `why` naming the

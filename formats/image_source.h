@@ -2,7 +2,6 @@
 // command line: the program's own rasters (with descriptors), bitmaps and
 // ASCII grids here, every raster GDAL reads in formats/gdal_raster.h.
 //
-//   ImageGeoref        geotransform and coordinate system of an image
 //   ImageSource        an opened image: its size, what it carries, its lines
 //   open_raw_source    a raster (.raw) with its descriptor (.txt)
 //   open_bmp_source    an 8- or 24-bit bitmap through the program's codec
@@ -30,13 +29,9 @@
 #include <string>
 
 #include "formats/ascii_grid.h"
+#include "formats/georef.h"
 #include "formats/raster.h"
 
-struct ImageGeoref {
-  bool valid = false;                          // a geotransform is known
-  double geotransform[6] = {0, 1, 0, 0, 0, 1}; // GDAL's order: x0, dx/dcol, dx/dline, y0, dy/dcol, dy/dline
-  std::string wkt;                             // coordinate system, may be empty
-};
 
 // Called with each line in turn: `values` holds the line's pixels. Returns
 // false to stop the reading (the read then fails with the sink's reason).
@@ -60,7 +55,7 @@ class ImageSource {
   int columns = 0;
   Samples samples = Samples::byte;
   std::string sample_type = "Byte"; // for messages: GDAL's name of the data type ("UInt16", "Float32"), "1-bit", ...
-  ImageGeoref georef;
+  Georef georef;
   std::optional<RasterDescriptor> descriptor;  // a raster's descriptor, carried to a raster result
   std::optional<AscHeader> grid_header;        // an ASCII grid's header, carried to a grid result
   std::string descriptor_path;                 // the descriptor file, for a raster
@@ -106,4 +101,4 @@ bool asc_read_values(AscTokens& tokens, int nb_lig, int nb_col,
 // The geotransform of a grid of `nb_lig` lines whose lower-left corner is
 // (x_min, y_min) and cells `cell` wide: north up, square cells. Not valid
 // when the cell size is not positive.
-ImageGeoref grid_georef(const AscHeader& header);
+Georef grid_georef(const AscHeader& header);

@@ -226,8 +226,8 @@ bool asc_read_values(AscTokens& tokens, int nb_lig, int nb_col,
   return true;
 }
 
-ImageGeoref grid_georef(const AscHeader& header) {
-  ImageGeoref g;
+Georef grid_georef(const AscHeader& header) {
+  Georef g;
   if (!(header.dpix_size > 0) || !std::isfinite(header.X_min) || !std::isfinite(header.Y_min)) return g;
   g.valid = true;
   g.geotransform[0] = header.X_min;

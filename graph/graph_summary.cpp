@@ -1,6 +1,4 @@
-// Per-component figures and the summary file: see graph_summary.h.
-//
-//   summarize_components, write_summary_csv
+// Per-component figures of a skeleton graph: see graph_summary.h.
 #include "graph/graph_summary.h"
 
 #include <algorithm>
@@ -11,7 +9,6 @@
 #include <filesystem>
 #include <limits>
 
-#include "platform/host.h"
 
 std::vector<ComponentSummary> summarize_components(const SkeletonGraph& graph, const Georef& georef) {
   std::vector<ComponentSummary> out(static_cast<std::size_t>(std::max(graph.components, 0)));
@@ -51,7 +48,7 @@ std::vector<ComponentSummary> summarize_components(const SkeletonGraph& graph, c
   }
   for (std::size_t c = 0; c < out.size(); ++c) {
     ComponentSummary& s = out[c];
-    s.loops = s.branches - nodes[c] + 1;
+    s.holes = s.branches - nodes[c] + 1;
     // the box's four corner centres, since a turned transform can put any
     // of them at the extremes
     const std::pair<double, double> corners[4] = {
@@ -67,55 +64,4 @@ std::vector<ComponentSummary> summarize_components(const SkeletonGraph& graph, c
     }
   }
   return out;
-}
-
-namespace {
-
-// Shortest text that reads back as the same double.
-void put_number(std::string& line, double v) {
-  char buf[64];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  line.append(buf, r.ptr);
-}
-
-}  // namespace
-
-std::string summary_csv_text(const SkeletonGraph& graph, const Georef& georef) {
-  std::string text = "component,branches,end_points,junctions,isolated,loops,length,length_px,"
-                     "min_line,min_column,max_line,max_column";
-  text += georef.valid ? ",min_x,min_y,max_x,max_y\n" : "\n";
-  for (const ComponentSummary& s : summarize_components(graph, georef)) {
-    for (int v : {s.component, s.branches, s.end_points, s.junctions, s.isolated, s.loops})
-      text.append(std::to_string(v)).push_back(',');
-    put_number(text, s.length);
-    text.push_back(',');
-    put_number(text, s.length_px);
-    for (int v : {s.min_line, s.min_column, s.max_line, s.max_column}) text.append(",").append(std::to_string(v));
-    if (georef.valid)
-      for (double v : {s.min_x, s.min_y, s.max_x, s.max_y}) {
-        text.push_back(',');
-        put_number(text, v);
-      }
-    text.push_back('\n');
-  }
-  return text;
-}
-
-bool write_summary_csv(const std::string& path, const SkeletonGraph& graph, const Georef& georef, std::string* why) {
-  auto fail = [why](const std::string& reason) {
-    if (why) *why = reason;
-    return false;
-  };
-  const std::string text = summary_csv_text(graph, georef);
-  std::string reason;
-  const bool written = write_atomically(
-      path, [&text](const std::string& tmp) {
-        std::FILE* f = std::fopen(tmp.c_str(), "wb");
-        if (!f) return false;
-        const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-        return std::fclose(f) == 0 && ok;
-      },
-      &reason);
-  if (!written) return fail("cannot write " + path + ": " + reason);
-  return true;
 }

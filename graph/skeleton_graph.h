@@ -6,7 +6,6 @@
 //   build_graph        the graph of a skeleton plane
 //   prune_skeleton     removes short side branches from a plane, in place
 //   simplify_line      Douglas-Peucker on a polyline, end points kept
-//   Georef             geotransform and coordinate system of a raster
 //   map_point          pixel centre -> map coordinates
 //   path_length        length of a pixel path, in pixels or map units
 //   node_kind_name, branch_kind_name   the names the files use
@@ -47,6 +46,8 @@
 //  7. Ids are positions: nodes[k].id == k, branches[k].id == k, and
 //     components run from 0 to components - 1.
 #pragma once
+
+#include "formats/georef.h"
 
 #include <string>
 #include <utility>
@@ -114,16 +115,6 @@ int prune_skeleton(SkeletonMask& mask, double length);
 // stay. Fewer than three points, or tolerance <= 0, come back unchanged.
 std::vector<std::pair<double, double>> simplify_line(const std::vector<std::pair<double, double>>& points,
                                                      double tolerance);
-
-// Georeferencing of a raster: GDAL's geotransform and the coordinate system
-// as WKT (may be empty when only the transform is known). When valid is
-// false, map coordinates are pixel coordinates: x = column + 0.5,
-// y = line + 0.5 (the identity geotransform).
-struct Georef {
-  bool valid = false;
-  double geotransform[6] = {0, 1, 0, 0, 0, 1};
-  std::string wkt;
-};
 
 // Map coordinates (x, y) of the centre of pixel (line, column):
 //   x = gt0 + (column + 0.5) gt1 + (line + 0.5) gt2

@@ -79,7 +79,7 @@ struct Outcome {
   long long left_out = 0;           // values Otsu left out as not finite
   ValueCounts values;
   int pruned = 0;                   // side branches removed
-  ImageGeoref georef;               // the source's
+  Georef georef;               // the source's
   std::optional<SkeletonGraph> graph;
 };
 

@@ -1,5 +1,6 @@
 // Console: see console.h.
 #include "platform/console.h"
+#include "platform/text.h"
 
 #include <cerrno>
 #include <charconv>
@@ -87,12 +88,7 @@ void con_printf(const char* fmt, ...) {
 std::string con_format(const char* fmt, ...) {
   va_list args;
   va_start(args, fmt);
-  va_list copy;
-  va_copy(copy, args);
-  int n = std::vsnprintf(nullptr, 0, fmt, copy);
-  va_end(copy);
-  std::string s(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
-  std::vsnprintf(s.data(), s.size() + 1, fmt, args);
+  std::string s = vformat_text(fmt, args);
   va_end(args);
   return s;
 }

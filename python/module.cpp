@@ -263,7 +263,7 @@ py::dict graph(const Plane& skeleton) {
     s_ends.push_back(c.end_points);
     s_junctions.push_back(c.junctions);
     s_isolated.push_back(c.isolated);
-    s_holes.push_back(c.loops);  // cycles equal holes in these graphs
+    s_holes.push_back(c.holes);
     s_length.push_back(c.length_px);
     s_box[0].push_back(c.min_line);
     s_box[1].push_back(c.min_column);

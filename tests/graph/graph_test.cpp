@@ -234,7 +234,7 @@ TEST(SkeletonGraph, OnThinnedRandomBlobsCyclesAreHolesAndEveryPixelIsCoveredOnce
     ASSERT_EQ(g.components, static_cast<int>(holes.size()));
     const std::vector<ComponentSummary> s = summarize_components(g, Georef{});
     for (std::size_t c = 0; c < holes.size(); ++c) {
-      EXPECT_EQ(s[c].loops, holes[c]) << "component " << c;
+      EXPECT_EQ(s[c].holes, holes[c]) << "component " << c;
       checked_cycles += holes[c];
     }
     for (const GraphNode& n : g.nodes)

@@ -11,7 +11,7 @@
 //     into the geometry, never through per-pixel allocations.
 //  3. A GeoPackage is written inside one transaction: without it every
 //     feature is its own SQLite transaction, hundreds of times slower.
-#include "formats/vector_file.h"
+#include "export/vector_file.h"
 
 #include <gdal.h>
 #include <ogr_api.h>

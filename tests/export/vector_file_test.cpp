@@ -9,11 +9,11 @@
 #include <sstream>
 #include <string>
 
-#include "graph/graph_summary.h"
+#include "export/summary_file.h"
 #include "graph/skeleton_graph.h"
 #include "tests/graph/plane.h"
 #if defined(SOLVIK_HAVE_VECTOR)
-#include "formats/vector_file.h"
+#include "export/vector_file.h"
 #endif
 
 namespace {
@@ -61,7 +61,7 @@ TEST(SummaryCsv, OneRowPerComponentWithMapBox) {
   std::string why;
   ASSERT_TRUE(write_summary_csv(dir / "s.csv", g, utm_georef(), &why)) << why;
   EXPECT_EQ(read_text(dir / "s.csv"),
-            "component,branches,end_points,junctions,isolated,loops,length,length_px,min_line,min_column,max_line,"
+            "component,branches,end_points,junctions,isolated,holes,length,length_px,min_line,min_column,max_line,"
             "max_column,min_x,min_y,max_x,max_y\n"
             "0,3,3,1,0,0,80,6,0,0,2,4,1005,4950,1045,4990\n"
             "1,1,2,0,0,0,20,1,0,6,1,6,1065,4970,1065,4990\n"
