@@ -56,14 +56,6 @@ std::string number_text(double v) {
   return text;
 }
 
-// The path with its extension replaced by `ext`.
-std::string with_extension(const std::string& path, const std::string& ext) {
-  const std::size_t slash = path.find_last_of('/');
-  const std::size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path + ext;
-  return path.substr(0, dot) + ext;
-}
-
 // --- progress -------------------------------------------------------------------
 
 // The run's percentage of one image: reading up to 40 %, thinning to 85 %,

@@ -406,18 +406,6 @@ const char* usage_text() {
   return text.c_str();
 }
 
-std::string extension_of(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  const std::size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash) ||
-      dot == (slash == std::string::npos ? 0 : slash + 1))
-    return "";
-  std::string ext = path.substr(dot);
-  for (char& c : ext)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return ext;
-}
-
 ResultKind result_kind(const std::string& ext) {
   if (ext == ".raw") return ResultKind::raw;
   if (ext == ".bmp") return ResultKind::bmp;

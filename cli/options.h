@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/host.h"
 #include "skeleton/pipeline.h"
 
 // range: [lo, hi]; dark, bright: by Otsu's threshold; nonzero: every value
@@ -74,10 +75,6 @@ std::span<const OptionSpec> option_table();
 // Parses argv[1..argc-1]. False with `why` for a usage error (unknown
 // option, bad value, missing OUTPUT, ...).
 bool parse_options(int argc, char** argv, Options& options, Action& action, std::string* why);
-
-// The extension of a path's last component, with its dot, lower case; ""
-// when there is none.
-std::string extension_of(const std::string& path);
 
 // The writer for an extension (as extension_of gives it). `gdal` when GDAL
 // writes it (.tif, .tiff, .png, .pgm), whether or not this build has GDAL.

@@ -42,14 +42,6 @@ bool fail(std::string* why, std::string text) {
   return false;
 }
 
-// The path with its extension replaced by `ext`.
-std::string with_extension(const std::string& path, const std::string& ext) {
-  const std::size_t slash = path.find_last_of('/');
-  const std::size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path + ext;
-  return path.substr(0, dot) + ext;
-}
-
 // The files a graph file of that name consists of.
 std::vector<std::string> graph_file_parts(const std::string& path) {
 #ifdef SOLVIK_HAVE_VECTOR

@@ -39,12 +39,6 @@ bool fail_with(std::string* why, const std::string& reason) {
   return false;
 }
 
-std::string lower_extension(const std::string& path) {
-  std::string ext = fs::path(path).extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return ext;
-}
-
 // Quiet GDAL errors for the life of one call, on this thread.
 struct QuietErrors {
   QuietErrors() {
@@ -63,7 +57,7 @@ std::string gdal_reason(const std::string& what) {
 
 // The files a dataset written at `path` consists of.
 std::vector<std::string> parts_of(const std::string& path) {
-  if (lower_extension(path) != ".shp") return {path};
+  if (extension_of(path) != ".shp") return {path};
   std::vector<std::string> parts;
   const fs::path p(path);
   for (const char* ext : kShapeParts) parts.push_back(fs::path(p).replace_extension(ext).string());
@@ -335,7 +329,7 @@ bool stage_dataset(const std::string& path, const Georef& georef, const LayerCou
 }  // namespace
 
 std::string vector_format_for(const std::string& path) {
-  const std::string ext = lower_extension(path);
+  const std::string ext = extension_of(path);
   if (ext == ".geojson" || ext == ".json") return "GeoJSON";
   if (ext == ".gpkg") return "GPKG";
   if (ext == ".shp") return "ESRI Shapefile";
@@ -385,7 +379,7 @@ bool write_nodes(const std::string& path, const SkeletonGraph& graph, const Geor
 }
 
 std::vector<std::string> vector_side_files(const std::string& path) {
-  const std::string ext = lower_extension(path);
+  const std::string ext = extension_of(path);
   if (ext == ".shp") {
     std::vector<std::string> parts;
     for (const char* part : {".shp", ".shx", ".dbf", ".prj", ".cpg"})

@@ -17,6 +17,7 @@
 #include "formats/ascii_grid.h"
 
 #include <charconv>
+#include <vector>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -205,32 +206,84 @@ bool asc_read_header(AscTokens& tokens, AscHeader& header, std::string* why) {
   return true;
 }
 
-bool asc_read_grid(AscTokens& tokens, unsigned char** plane, int nb_lig, int nb_col, AscLineStart line_start,
-                   std::string* why) {
+namespace {
+
+// A whole token as a decimal number: optional sign, digits with an optional
+// decimal point, optional exponent (no hexadecimal, infinity or NaN).
+bool parse_decimal_token(std::string_view token, double& value) {
+  const char* first = token.data();
+  const char* last = first + token.size();
+  if (first != last && *first == '+') {
+    ++first;
+    if (first != last && (*first == '-' || *first == '+')) return false;
+  }
+  if (first == last) return false;
+  // from_chars also takes "inf" and "nan": a grid value is always a number
+  const char c = *first == '-' && first + 1 != last ? first[1] : *first;
+  if (!((c >= '0' && c <= '9') || c == '.')) return false;
+  auto [ptr, ec] = std::from_chars(first, last, value, std::chars_format::general);
+  return ec == std::errc() && ptr == last && std::isfinite(value);
+}
+
+// The grid's values, nb_lig lines of nb_col tokens: `value(i, j, token,
+// cut)` takes each one and returns null or why it is refused (after the
+// token); `line_end(i)` follows each line and returns false to stop.
+template <typename Value, typename LineEnd>
+bool read_values(AscTokens& tokens, int nb_lig, int nb_col, Value value, LineEnd line_end, std::string* why) {
   std::string_view token;
   for (int i = 0; i < nb_lig; ++i) {
-    if (line_start) line_start(i);
-    unsigned char* row = plane ? plane[i] : nullptr;
     for (int j = 0; j < nb_col; ++j) {
+      auto where = [&] { return format_text("grid line %d, column %d (counted from 0): ", i, j); };
       if (!tokens.next(token)) {
-        if (tokens.failed())
-          return fail(why, format_text("grid line %d, column %d (counted from 0): the file could not be read", i, j));
-        return fail(why, format_text("grid line %d, column %d (counted from 0): the file ends before this value "
-                                    "(the header gives %d lines of %d columns)",
-                                    i, j, nb_lig, nb_col));
+        if (tokens.failed()) return fail(why, where() + "the file could not be read");
+        return fail(why, where() + format_text("the file ends before this value (the header gives %d lines of %d columns)",
+                                             nb_lig, nb_col));
       }
-      int value = 0;
-      IntToken got = tokens.last_was_cut() ? IntToken::not_integer : parse_int_token(token, value);
-      if (got != IntToken::ok)
-        return fail(why, format_text("grid line %d, column %d (counted from 0): %s %s", i, j,
-                                    quoted(token, tokens.last_was_cut()).c_str(),
-                                    got == IntToken::out_of_range ? "is outside the range of an integer"
-                                                                  : "is not an integer"));
-      // the low eight bits, as an int stored in a byte: -1 -> 255, 300 -> 44
-      if (row) row[j] = static_cast<unsigned char>(value);
+      if (const char* refused = value(i, j, token, tokens.last_was_cut())) return fail(why, where() + quoted(token, tokens.last_was_cut()) + " " + refused);
     }
+    if (!line_end(i)) return fail(why, "reading stopped at grid line " + std::to_string(i));
   }
   return true;
+}
+
+}  // namespace
+
+bool asc_read_grid(AscTokens& tokens, unsigned char** plane, int nb_lig, int nb_col, AscLineStart line_start,
+                   std::string* why) {
+  if (line_start && nb_lig > 0) line_start(0);
+  return read_values(
+      tokens, nb_lig, nb_col,
+      [plane](int i, int j, std::string_view token, bool cut) -> const char* {
+        int value = 0;
+        const IntToken got = cut ? IntToken::not_integer : parse_int_token(token, value);
+        if (got != IntToken::ok)
+          return got == IntToken::out_of_range ? "is outside the range of an integer" : "is not an integer";
+        // the low eight bits, as an int stored in a byte: -1 -> 255, 300 -> 44
+        if (plane) plane[i][j] = static_cast<unsigned char>(value);
+        return nullptr;
+      },
+      [&](int i) {
+        if (line_start && i + 1 < nb_lig) line_start(i + 1);
+        return true;
+      },
+      why);
+}
+
+bool asc_read_values(AscTokens& tokens, int nb_lig, int nb_col,
+                     const std::function<bool(int line, const double* values)>& line, std::string* why) {
+  // the line grows with the values read, so a header that promises more
+  // than the file holds costs no more memory than the file
+  std::vector<double> values;
+  return read_values(
+      tokens, nb_lig, nb_col,
+      [&values](int, int j, std::string_view token, bool cut) -> const char* {
+        if (j == 0) values.clear();
+        double value = 0;
+        if (cut || !parse_decimal_token(token, value)) return "is not a number";
+        values.push_back(value);
+        return nullptr;
+      },
+      [&](int i) { return line(i, values.data()); }, why);
 }
 
 // --- writing ------------------------------------------------------------------

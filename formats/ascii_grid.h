@@ -107,6 +107,16 @@ bool asc_read_header(AscTokens& tokens, AscHeader& header, std::string* why);
 bool asc_read_grid(AscTokens& tokens, unsigned char** plane, int nb_lig, int nb_col, AscLineStart line_start,
                    std::string* why);
 
+// Reads nb_lig x nb_col values, line 0 first, as numbers: whole tokens of
+// decimal integers or decimals with an optional exponent (strtod's decimal
+// forms, no hexadecimal, infinity or NaN). `line` is called with each
+// complete line. False with `why` naming the line and column (counted from
+// 0) and the token when a value is missing or not a number, or when `line`
+// returns false. (The same tokens and messages as asc_read_grid, whose
+// values are whole numbers kept as bytes.)
+bool asc_read_values(AscTokens& tokens, int nb_lig, int nb_col,
+                     const std::function<bool(int line, const double* values)>& line, std::string* why);
+
 // A header number as a written grid holds it: "%lf" (six decimals) when
 // that text reads back as the same number, so the usual corners and cell
 // sizes keep their familiar text; else the fewest decimals from 7 to 20 that

@@ -6,7 +6,6 @@
 //   open_raw_source    a raster (.raw) with its descriptor (.txt)
 //   open_bmp_source    an 8- or 24-bit bitmap through the program's codec
 //   open_asc_source    an ASCII grid, values kept whole
-//   asc_read_values    the grid values of an ASCII grid as numbers
 //   grid_georef        the geotransform of an ASCII grid header
 //
 // Nothing here prints, keeps state or ends the program: failures come back
@@ -89,14 +88,6 @@ std::unique_ptr<ImageSource> open_bmp_source(const std::string& path, std::strin
 // regular file of at most 1 MiB; a .prj that cannot be read is an error.
 std::unique_ptr<ImageSource> open_asc_source(const std::string& path, std::string* why);
 
-// Reads nb_lig x nb_col values, line 0 first, as numbers: whole tokens of
-// decimal integers or decimals with an optional exponent (strtod's decimal
-// forms, no hexadecimal, infinity or NaN). `line` is called with each
-// complete line. False with `why` naming the line and column (counted from
-// 0) and the token when a value is missing or not a number, or when `line`
-// returns false.
-bool asc_read_values(AscTokens& tokens, int nb_lig, int nb_col,
-                     const std::function<bool(int line, const double* values)>& line, std::string* why);
 
 // The geotransform of a grid of `nb_lig` lines whose lower-left corner is
 // (x_min, y_min) and cells `cell` wide: north up, square cells. Not valid

@@ -140,49 +140,12 @@ class AscGridSource : public ImageSource {
   }
 };
 
-// A whole token as a decimal number: optional sign, digits with an optional
-// decimal point, optional exponent.
-bool parse_value(std::string_view token, double& value, bool& whole) {
-  const char* first = token.data();
-  const char* last = first + token.size();
-  if (first != last && *first == '+') {
-    ++first;
-    if (first != last && (*first == '-' || *first == '+')) return false;
-  }
-  if (first == last) return false;
-  // from_chars also takes "inf" and "nan": a grid value is always a number
-  const char c = *first == '-' && first + 1 != last ? first[1] : *first;
-  if (!((c >= '0' && c <= '9') || c == '.')) return false;
-  auto [ptr, ec] = std::from_chars(first, last, value, std::chars_format::general);
-  if (ec != std::errc() || ptr != last) return false;
-  whole = value == std::floor(value);
-  return std::isfinite(value);
-}
-
-std::string shown(std::string_view token, bool cut) {
-  std::string s = "\"";
-  for (std::size_t k = 0; k < token.size() && k < 40; ++k) {
-    unsigned char c = static_cast<unsigned char>(token[k]);
-    s += (c >= 0x20 && c < 0x7f) ? static_cast<char>(c) : '?';
-  }
-  if (cut || token.size() > 40) s += "...";
-  return s + "\"";
-}
-
-std::string where(int line, int column) {
-  return "grid line " + std::to_string(line) + ", column " + std::to_string(column) + " (counted from 0): ";
-}
-
 // The .prj beside a grid: `wkt` its text and `file` its path, both left
 // empty when there is none. False with `why` when one is there but cannot
 // be read.
 bool read_grid_prj(const std::string& grid, std::string& wkt, std::string& file, std::string* why) {
-  const std::size_t slash = grid.find_last_of('/');
-  const std::size_t dot = grid.find_last_of('.');
-  const std::string stem = dot == std::string::npos || (slash != std::string::npos && dot < slash) ? grid
-                                                                                                  : grid.substr(0, dot);
   for (const char* ext : {".prj", ".PRJ"}) {
-    const std::string path = stem + ext;
+    const std::string path = with_extension(grid, ext);
     if (!path_exists(path)) continue;
     const File f = open_file(path, "r", why, "its coordinate system " + path + " cannot be read: ");
     if (!f) return false;
@@ -200,31 +163,6 @@ bool read_grid_prj(const std::string& grid, std::string& wkt, std::string& file,
 }
 
 }  // namespace
-
-bool asc_read_values(AscTokens& tokens, int nb_lig, int nb_col,
-                     const std::function<bool(int line, const double* values)>& line, std::string* why) {
-  // the line grows with the values read, so a header that promises more
-  // than the file holds costs no more memory than the file
-  std::vector<double> values;
-  std::string_view token;
-  for (int i = 0; i < nb_lig; ++i) {
-    values.clear();
-    for (int j = 0; j < nb_col; ++j) {
-      if (!tokens.next(token)) {
-        if (tokens.failed()) return fail(why, where(i, j) + "the file could not be read");
-        return fail(why, where(i, j) + "the file ends before this value (the header gives " + std::to_string(nb_lig) +
-                             " lines of " + std::to_string(nb_col) + " columns)");
-      }
-      bool whole = true;
-      double value = 0;
-      if (tokens.last_was_cut() || !parse_value(token, value, whole))
-        return fail(why, where(i, j) + shown(token, tokens.last_was_cut()) + " is not a number");
-      values.push_back(value);
-    }
-    if (!line(i, values.data())) return fail(why, "reading stopped at grid line " + std::to_string(i));
-  }
-  return true;
-}
 
 Georef grid_georef(const AscHeader& header) {
   Georef g;

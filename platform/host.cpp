@@ -522,3 +522,33 @@ bool write_atomically(const std::string& path, const std::function<bool(const st
                       std::string* why) {
   return write_atomically(std::vector<AtomicOutput>{{path, writer}}, why);
 }
+
+// --- names ------------------------------------------------------------------
+
+namespace {
+
+// Where the extension of the last component starts, or npos.
+std::size_t extension_start(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  const std::size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash) ||
+      dot == (slash == std::string::npos ? 0 : slash + 1))
+    return std::string::npos;
+  return dot;
+}
+
+}  // namespace
+
+std::string extension_of(const std::string& path) {
+  const std::size_t dot = extension_start(path);
+  if (dot == std::string::npos) return "";
+  std::string ext = path.substr(dot);
+  for (char& c : ext)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return ext;
+}
+
+std::string with_extension(const std::string& path, const std::string& ext) {
+  const std::size_t dot = extension_start(path);
+  return (dot == std::string::npos ? path : path.substr(0, dot)) + ext;
+}

@@ -155,3 +155,13 @@ class RemovedOnInterrupt {
 // are ignored, so a write beyond the file size limit fails as a write, and a
 // reader of standard output that went away does not stop a result.
 void install_interrupt_cleanup();
+
+// --- names ------------------------------------------------------------------
+
+// The extension of a path's last component, with its dot, lower case; ""
+// when there is none (a name that only starts with a dot has none).
+std::string extension_of(const std::string& path);
+
+// The path with the extension of its last component replaced by `ext`
+// (added when it has none), in the case given.
+std::string with_extension(const std::string& path, const std::string& ext);
