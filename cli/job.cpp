@@ -168,6 +168,20 @@ class FileSink : public pipeline::Sink {
   ImageProgress& progress_;
 };
 
+// What to say of a window that selects no pixel or every pixel: the result
+// is then all background, or the skeleton of the whole picture, which is
+// rarely what was meant. "" when it selects some.
+std::string window_note(const pipeline::Outcome& outcome) {
+  const pipeline::ValueCounts& v = outcome.values;
+  if (v.pixels == 0 || (v.selected > 0 && v.selected < v.pixels)) return "";
+  const std::string values = v.finite ? "values range from " + number_range(v.min, v.max) : "no pixel has a value";
+  const pipeline::Window& w = outcome.window;
+  const std::string window = w.kind == pipeline::WindowKind::nonzero ? "the window nonzero"
+                                                                     : "the window " + number_text(w.lo) + ":" + number_text(w.hi);
+  return "warning: " + window + " selects " + (v.selected == 0 ? "no pixel" : "every pixel") + " (" + values +
+         "); the result is written all the same";
+}
+
 // The window of the options, or without -w the one the data calls for:
 // 8-bit data as the dialogue thresholds it (128:255), 1-bit data its
 // non-zero pixels, an ASCII grid of whole numbers 0 to 255 as the dialogue
@@ -238,6 +252,7 @@ bool thin_opened(const ImageJob& job, const Options& o, Messages& messages, Imag
                   (outcome.left_out ? " (" + std::to_string(outcome.left_out) + " values that are not finite left out)"
                                     : ""));
   }
+  if (const std::string note = window_note(outcome); !note.empty()) messages.warning(job.input + ": " + note);
   progress.at(1, "done");
   return true;
 }
@@ -260,6 +275,12 @@ void Messages::info(const std::string& line) {
   std::lock_guard<std::mutex> hold(lock_);
   std::printf("%s\n", line.c_str());
   std::fflush(stdout);
+}
+
+void Messages::warning(const std::string& line) {
+  std::lock_guard<std::mutex> hold(lock_);
+  std::fprintf(stderr, "%s\n", line.c_str());
+  std::fflush(stderr);
 }
 
 bool Messages::progress_for(long long pixels) const {

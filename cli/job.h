@@ -21,6 +21,9 @@ class Messages {
   // A line on standard output (unless quiet).
   void info(const std::string& line);
 
+  // A warning on standard error (even when quiet): the run goes on.
+  void warning(const std::string& line);
+
   // Should an image of this many pixels show its progress?
   bool progress_for(long long pixels) const;
 
