@@ -19,6 +19,10 @@
 
 enum class FrameMode { keep, pad };
 
+// sound: sound_skeleton_planes, on the picture padded with background;
+// dialogue: the dialogue's thinning and finishing, with the frame mode given.
+enum class SkeletonKind { sound, dialogue };
+
 // Parses "keep" or "pad"; false for anything else.
 bool parse_frame_mode(const std::string& word, FrameMode& mode);
 
@@ -42,8 +46,8 @@ void mark_window(const T* src, std::ptrdiff_t step, std::size_t n, double lo, do
 class SkeletonPlanes {
  public:
   // Throws std::invalid_argument for sizes below 1 (or too large to pad),
-  // std::bad_alloc when the planes cannot be had.
-  SkeletonPlanes(int nb_lig, int nb_col, FrameMode frame);
+  // std::bad_alloc when the planes cannot be had. The sound kind always pads.
+  SkeletonPlanes(int nb_lig, int nb_col, FrameMode frame, SkeletonKind kind = SkeletonKind::dialogue);
   ~SkeletonPlanes();
   SkeletonPlanes(const SkeletonPlanes&) = delete;
   SkeletonPlanes& operator=(const SkeletonPlanes&) = delete;
@@ -69,6 +73,7 @@ class SkeletonPlanes {
 
  private:
   int nb_lig_, nb_col_;
+  SkeletonKind kind_;
   int lig_, col_;              // size of the planes, border included
   unsigned char** tab_ = nullptr;
   unsigned char** tab2_ = nullptr;

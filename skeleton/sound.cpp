@@ -1,0 +1,363 @@
+// The sound skeleton: sound_skeleton_planes(), the thinning passes and the
+// cleaning of the dialogue, changed where they lose objects, cut strokes or
+// leave removable pixels.
+//
+// How it goes:
+//  1. The picture is thinned as if surrounded by background: the frame of
+//     both planes is background (the caller pads the picture by one cell).
+//  2. Thinning passes decide as the dialogue's do: the code of every pixel
+//     from the picture as the pass found it, the code tables, and the four
+//     window tests reading the marks already made in the pass (same rules,
+//     codes.h). Only the deletion sweep changes: it visits the marked pixels
+//     in scan order and deletes one only while, in the picture as the sweep
+//     has left it so far, its ring passes the window test (one 8-connected
+//     group, some side empty: the pixel is simple, and deleting it keeps
+//     every 8-connected object and every 4-connected background as they
+//     are), it has two neighbours or more (line ends stay) and those are not
+//     just two cells next to each other in the ring (the tip of a stroke two
+//     pixels thick: deleting it would let the stroke wear away from its
+//     ends, pass after pass). Deleting simple pixels one at a time never
+//     changes the topology, whatever the passes decided.
+//  3. The cleaning, as the dialogue's cleaning pass does it, for every
+//     simple ring of two neighbours or more instead of the 32 listed codes
+//     (which are exactly the simple rings of two and three neighbours), in
+//     scan order and in place, again and again until nothing goes; tips are
+//     kept while anything else can go, then the tips still removable go,
+//     and the cleaning starts again. At the end no skeleton pixel but a line
+//     end (one neighbour) can be deleted without changing the topology. The
+//     corner pass is part of it (codes 10, 40, 160, 130 are simple rings).
+//  4. The end-point extension of the dialogue is left out: it grows the
+//     skeleton into the frame, which lies outside the picture.
+// Every step is sequential in scan order, so the bytes are the same for
+// every thread count; threads only read and write the planes.
+//
+// Speed: candidates are a bit plane, as in the dialogue's kernel: at first
+// every object pixel; a pixel whose code is in no list leaves them, and the
+// neighbours of a deleted pixel join them, so a pass visits only pixels
+// whose code may be in a list. Extra memory: one bit plane (an eighth of a
+// byte per pixel) and a byte per line.
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "skeleton/bitplane.h"
+#include "skeleton/codes.h"
+#include "skeleton/contract.h"
+#include "skeleton/parallel.h"
+#include "skeleton/skeleton.h"
+
+namespace {
+
+using bitplane::Word;
+
+// kWindowsPass[index]: 1 when the four window tests of a marked pixel pass.
+// The index describes the mark plane around the pixel during the pass:
+//   bits 0-2   NW, N, NE present (not 0)
+//   bits 3-5   NW, N, NE going (marked in this pass)
+//   bit  6     W present
+//   bit  7     W going
+//   bit  8     E present
+//   bits 9-11  SW, S, SE present
+// Pixels not yet visited are never going.
+constexpr std::array<std::uint8_t, 4096> make_windows_pass() {
+  std::array<std::uint8_t, 4096> t{};
+  for (unsigned x = 0; x < 4096; ++x) {
+    // ring order NW, N, NE, E, SE, S, SW, W
+    const unsigned present[8] = {x & 1u,        (x >> 1) & 1u, (x >> 2) & 1u,  (x >> 8) & 1u,
+                                 (x >> 11) & 1u, (x >> 10) & 1u, (x >> 9) & 1u, (x >> 6) & 1u};
+    const unsigned going[8] = {(x >> 3) & 1u, (x >> 4) & 1u, (x >> 5) & 1u, 0, 0, 0, 0, (x >> 7) & 1u};
+    bool all = true;
+    for (int w = 0; w < 4; ++w) {
+      unsigned code = 0;
+      for (int k = 0; k < 8; ++k) {
+        const unsigned cell = codes::kWindowRules[w][k] == codes::P ? present[k] : present[k] & ~going[k] & 1u;
+        code |= cell << k;
+      }
+      all = all && codes::kRingConnected[code] != 0;
+    }
+    t[x] = all ? 1 : 0;
+  }
+  return t;
+}
+constexpr std::array<std::uint8_t, 4096> kWindowsPass = make_windows_pass();
+
+// What the sound steps may delete, by the code of the picture as it stands:
+// 2 a simple pixel of two neighbours or more, not a tip; 1 a tip (two
+// neighbours next to each other in the ring) that is simple; 0 anything
+// else (a line end, an isolated pixel, a pixel whose deletion would cut,
+// merge or open something).
+constexpr std::array<std::uint8_t, 256> make_removable() {
+  std::array<std::uint8_t, 256> t{};
+  for (unsigned c = 0; c < 256; ++c) {
+    if (!codes::kRingConnected[c] || std::popcount(c) < 2) continue;
+    bool tip = false;
+    for (std::uint8_t g : codes::kDeletionGroups[0]) tip = tip || g == c;
+    t[c] = tip ? 1 : 2;
+  }
+  return t;
+}
+constexpr std::array<std::uint8_t, 256> kRemovable = make_removable();
+static_assert(kRemovable[0] == 0 && kRemovable[ring::E] == 0 && kRemovable[ring::E | ring::SE] == 1 &&
+              kRemovable[ring::N | ring::E] == 2 && kRemovable[ring::N | ring::S] == 0 && kRemovable[255] == 0);
+
+// The cleaning codes of the dialogue are the simple rings of two and three
+// neighbours: the sound cleaning takes them all.
+constexpr bool cleaning_codes_are_removable() {
+  for (unsigned c = 0; c < 256; ++c)
+    if ((codes::kCleanTable[c] != 0) != (kRemovable[c] != 0 && std::popcount(c) <= 3)) return false;
+  return true;
+}
+static_assert(cleaning_codes_are_removable());
+
+// The codes that start a deletion in a sound pass: the dialogue's, but for
+// the tips (two neighbours next to each other in the ring). A pass that
+// deletes a tip wears a stroke two pixels thick away from its ends, two
+// lines a pass, as it does the dialogue's diagonal strokes.
+constexpr std::array<std::uint8_t, 256> make_sound_marks() {
+  std::array<std::uint8_t, 256> t = codes::kMarkTable;
+  for (std::uint8_t c : codes::kDeletionGroups[0]) t[c] = 0;
+  return t;
+}
+constexpr std::array<std::uint8_t, 256> kSoundMarks = make_sound_marks();
+
+constexpr std::uint8_t kKept = 255, kGoing = 1, kTip = 254;  // values of tab2
+
+class Sound {
+ public:
+  Sound(unsigned char** tab, unsigned char** tab2, int nb_lig, int nb_col)
+      : tab_(tab), tab2_(tab2), nb_lig_(nb_lig), nb_col_(nb_col), cand_(nb_lig, nb_col),
+        inside_(bitplane::interior_columns(nb_col)), tips_(static_cast<std::size_t>(nb_lig), 0) {}
+
+  // Lines [first, last]: tab 1 on interior object pixels, 0 elsewhere (the
+  // frame is background); tab2 255 there, 0 elsewhere; every object pixel a
+  // candidate.
+  void load(int first, int last) {
+    for (int i = first; i <= last; ++i) {
+      unsigned char* t = tab_[i];
+      unsigned char* t2 = tab2_[i];
+      if (i == 0 || i == nb_lig_ - 1) {
+        std::memset(t, 0, static_cast<std::size_t>(nb_col_));
+        std::memset(t2, 0, static_cast<std::size_t>(nb_col_));
+        continue;
+      }
+      t[0] = t[nb_col_ - 1] = 0;
+      for (int j = 1; j < nb_col_ - 1; ++j) {
+        const unsigned char on = t[j] == 1 ? 1 : 0;
+        t[j] = on;
+        t2[j] = static_cast<unsigned char>(-on);
+      }
+      t2[0] = t2[nb_col_ - 1] = 0;
+      add_all(i);
+    }
+  }
+
+  // Lines [first, last] of the result: tab 1 on the skeleton, 255
+  // elsewhere; tab2 255 on the skeleton, 0 elsewhere.
+  void store(int first, int last) {
+    for (int i = first; i <= last; ++i) {
+      unsigned char* t = tab_[i];
+      unsigned char* t2 = tab2_[i];
+      for (int j = 0; j < nb_col_; ++j) {
+        const bool on = t[j] == 1;
+        t[j] = on ? 1 : 255;
+        t2[j] = on ? 255 : 0;
+      }
+    }
+  }
+
+  // Thinning passes until one deletes nothing; returns how many ran.
+  int thin() {
+    for (int pass = 1;; ++pass) {
+      long long deleted = 0;
+      for (int i = 1; i <= nb_lig_ - 2; ++i) {
+        decide_line(i);
+        // line i - 1 goes once line i has read it as the pass found it
+        if (i >= 2) deleted += sweep_line(i - 1);
+      }
+      deleted += sweep_line(nb_lig_ - 2);
+      if (deleted == 0) return pass;
+    }
+  }
+
+  // The cleaning until no pixel but line ends can go.
+  void clean() {
+    for (int i = 1; i <= nb_lig_ - 2; ++i) add_all(i);
+    for (;;) {
+      while (clean_sweep()) {
+      }
+      if (!tip_sweep()) return;
+    }
+  }
+
+ private:
+  unsigned code(int i, int j) const {
+    const unsigned char* up = tab_[i - 1] + j;
+    const unsigned char* mid = tab_[i] + j;
+    const unsigned char* down = tab_[i + 1] + j;
+    return static_cast<unsigned>(up[-1] | up[0] << 1 | up[1] << 2 | mid[1] << 3 | down[1] << 4 | down[0] << 5 |
+                                 down[-1] << 6 | mid[-1] << 7);
+  }
+
+  void add_all(int i) {
+    Word* c = cand_.row(i);
+    const unsigned char* t = tab_[i];
+    for (int d = 1; d <= cand_.words(); ++d) {
+      const int j0 = 64 * (d - 1), n = std::min(64, nb_col_ - j0);
+      Word w = 0;
+      for (int b = 0; b < n; ++b) w |= static_cast<Word>(t[j0 + b]) << b;
+      w &= inside_[d];
+      c[d] = w;
+      if (w) cand_.mark_word(i, d);
+      else cand_.unmark_word(i, d);
+    }
+  }
+
+  // The object neighbours of a deleted pixel become candidates.
+  void wake(int i, int j) {
+    for (int r = std::max(i - 1, 1); r <= std::min(i + 1, nb_lig_ - 2); ++r) {
+      const unsigned char* t = tab_[r];
+      for (int c = j - 1; c <= j + 1; ++c)
+        if (t[c] == 1) {
+          const int d = 1 + (c >> 6);
+          cand_.row(r)[d] |= Word{1} << (c & 63);
+          cand_.mark_word(r, d);
+        }
+    }
+  }
+
+  // Deletes (i, j): background in both planes, no longer a candidate.
+  void erase(int i, int j) {
+    tab_[i][j] = 0;
+    tab2_[i][j] = 0;
+    cand_.row(i)[1 + (j >> 6)] &= ~(Word{1} << (j & 63));
+    wake(i, j);
+  }
+
+  // The dialogue's decisions on the candidates of line i: a code in the
+  // lists marks the pixel, the window tests confirm it (tab2 = kGoing).
+  // A code in no list leaves the candidates.
+  void decide_line(int i) {
+    if (!cand_.line_has_any(i)) return;
+    Word* c = cand_.row(i);
+    const unsigned char* up2 = tab2_[i - 1];
+    const unsigned char* mid2 = tab2_[i];
+    const unsigned char* down2 = tab2_[i + 1];
+    cand_.for_each_marked_word(i, [&](int d) {
+      Word keep = c[d];
+      for (Word w = c[d]; w; w &= w - 1) {
+        const int b = std::countr_zero(w);
+        const int j = 64 * (d - 1) + b;
+        if (!kSoundMarks[code(i, j)]) {
+          keep &= ~(Word{1} << b);
+          continue;
+        }
+        const unsigned index = (up2[j - 1] != 0) | (up2[j] != 0) << 1 | (up2[j + 1] != 0) << 2 |
+                               (up2[j - 1] == kGoing) << 3 | (up2[j] == kGoing) << 4 | (up2[j + 1] == kGoing) << 5 |
+                               (mid2[j - 1] != 0) << 6 | (mid2[j - 1] == kGoing) << 7 | (mid2[j + 1] != 0) << 8 |
+                               (down2[j - 1] != 0) << 9 | (down2[j] != 0) << 10 | (down2[j + 1] != 0) << 11;
+        if (kWindowsPass[index]) tab2_[i][j] = kGoing;
+      }
+      c[d] = keep;
+      if (!keep) cand_.unmark_word(i, d);
+    });
+  }
+
+  // The marked pixels of line i, in column order: each goes only while it
+  // is removable and not a tip in the picture as it stands.
+  long long sweep_line(int i) {
+    if (!cand_.line_has_any(i)) return 0;
+    long long n = 0;
+    const Word* c = cand_.row(i);
+    unsigned char* t2 = tab2_[i];
+    for (int d = 1; d <= cand_.words(); ++d)
+      for (Word w = c[d]; w; w &= w - 1) {
+        const int j = 64 * (d - 1) + std::countr_zero(w);
+        if (t2[j] != kGoing) continue;
+        if (codes::kRingConnected[code(i, j)]) {
+          erase(i, j);
+          ++n;
+        } else {
+          t2[j] = kKept;
+        }
+      }
+    return n;
+  }
+
+  // One cleaning sweep over the candidates, in scan order; a candidate
+  // woken ahead of the sweep is visited in it. Tips are noted for later.
+  bool clean_sweep() {
+    bool any = false;
+    for (int i = 1; i <= nb_lig_ - 2; ++i) {
+      if (!cand_.line_has_any(i)) continue;
+      any = true;
+      Word* c = cand_.row(i);
+      for (int d = 1; d <= cand_.words(); ++d) {
+        while (Word w = c[d]) {
+          const int b = std::countr_zero(w);
+          c[d] &= ~(Word{1} << b);
+          const int j = 64 * (d - 1) + b;
+          if (tab_[i][j] != 1) continue;
+          const std::uint8_t r = kRemovable[code(i, j)];
+          if (r == 2) {
+            erase(i, j);
+          } else if (r == 1) {
+            tab2_[i][j] = kTip;
+            tips_[i] = 1;
+          }
+        }
+        cand_.unmark_word(i, d);
+      }
+    }
+    return any;
+  }
+
+  // The tips noted by the cleaning that are still removable go, in scan
+  // order; true when one went.
+  bool tip_sweep() {
+    bool any = false;
+    for (int i = 1; i <= nb_lig_ - 2; ++i) {
+      if (!tips_[i]) continue;
+      tips_[i] = 0;
+      unsigned char* t2 = tab2_[i];
+      for (int j = 1; j <= nb_col_ - 2; ++j) {
+        if (t2[j] != kTip) continue;
+        t2[j] = kKept;
+        if (tab_[i][j] == 1 && kRemovable[code(i, j)] != 0) {
+          erase(i, j);
+          any = true;
+        }
+      }
+    }
+    return any;
+  }
+
+  unsigned char** tab_;
+  unsigned char** tab2_;
+  int nb_lig_, nb_col_;
+  bitplane::Plane cand_;
+  std::vector<Word> inside_;
+  std::vector<unsigned char> tips_;  // lines holding a noted tip
+};
+
+}  // namespace
+
+int sound_skeleton_planes(unsigned char** tab, unsigned char** tab2, int nb_lig, int nb_col, int threads) {
+  skeleton_contract::check_planes("sound_skeleton_planes", tab, tab2, nb_lig, nb_col);
+  if (nb_lig < 3 || nb_col < 3) {  // nothing inside the frame
+    for (int i = 0; i < nb_lig; ++i) {
+      std::memset(tab[i], 255, static_cast<std::size_t>(nb_col));
+      std::memset(tab2[i], 0, static_cast<std::size_t>(nb_col));
+    }
+    return 1;
+  }
+  const int workers = parallel::workers_for(threads, nb_lig, nb_col);
+  Sound sound(tab, tab2, nb_lig, nb_col);
+  parallel::by_lines(nb_lig, workers, [&](int first, int last) { sound.load(first, last); });
+  const int passes = sound.thin();
+  sound.clean();
+  parallel::by_lines(nb_lig, workers, [&](int first, int last) { sound.store(first, last); });
+  return passes;
+}
