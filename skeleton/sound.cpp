@@ -41,6 +41,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "skeleton/bitplane.h"
@@ -123,6 +124,9 @@ constexpr std::array<std::uint8_t, 256> make_sound_marks() {
 }
 constexpr std::array<std::uint8_t, 256> kSoundMarks = make_sound_marks();
 
+// The longest spur pruned, in pixels.
+constexpr int kSpur = 2;
+
 constexpr std::uint8_t kKept = 255, kGoing = 1, kTip = 254;  // values of tab2
 
 class Sound {
@@ -182,6 +186,34 @@ class Sound {
     }
   }
 
+  // Spurs: branches of at most kSpur pixels from a line end to a pixel of
+  // three neighbours or more (a junction) are deleted, end first, each
+  // pixel a line end when it goes. Lines that end without a junction keep
+  // their length.
+  void prune() {
+    std::vector<std::pair<int, int>> path;
+    for (int i = 1; i <= nb_lig_ - 2; ++i)
+      for (int j = 1; j <= nb_col_ - 2; ++j) {
+        if (tab_[i][j] != 1 || std::popcount(code(i, j)) != 1) continue;
+        path.assign(1, {i, j});
+        int pi = i, pj = j;  // the previous pixel of the walk
+        auto [ci, cj] = only_neighbour(i, j, -1, -1);
+        for (;;) {
+          const int n = std::popcount(code(ci, cj));
+          if (n >= 3) {
+            for (auto [a, b] : path)
+              if (std::popcount(code(a, b)) == 1) erase(a, b);
+            break;
+          }
+          if (n != 2 || static_cast<int>(path.size()) == kSpur) break;
+          path.push_back({ci, cj});
+          const auto next = only_neighbour(ci, cj, pi, pj);
+          pi = ci, pj = cj;
+          ci = next.first, cj = next.second;
+        }
+      }
+  }
+
   // The cleaning until no pixel but line ends can go.
   void clean() {
     for (int i = 1; i <= nb_lig_ - 2; ++i) add_all(i);
@@ -226,6 +258,16 @@ class Sound {
           cand_.mark_word(r, d);
         }
     }
+  }
+
+  // The first skeleton neighbour of (i, j) in ring order other than
+  // (not_i, not_j).
+  std::pair<int, int> only_neighbour(int i, int j, int not_i, int not_j) const {
+    for (int k = 0; k < 8; ++k) {
+      const int r = i + ring::di[k], c = j + ring::dj[k];
+      if (tab_[r][c] == 1 && (r != not_i || c != not_j)) return {r, c};
+    }
+    return {i, j};
   }
 
   // Deletes (i, j): background in both planes, no longer a candidate.
@@ -357,6 +399,8 @@ int sound_skeleton_planes(unsigned char** tab, unsigned char** tab2, int nb_lig,
   Sound sound(tab, tab2, nb_lig, nb_col);
   parallel::by_lines(nb_lig, workers, [&](int first, int last) { sound.load(first, last); });
   const int passes = sound.thin();
+  sound.clean();
+  sound.prune();
   sound.clean();
   parallel::by_lines(nb_lig, workers, [&](int first, int last) { sound.store(first, last); });
   return passes;
