@@ -28,6 +28,10 @@
 //     corner pass is part of it (codes 10, 40, 160, 130 are simple rings).
 //  4. The end-point extension of the dialogue is left out: it grows the
 //     skeleton into the frame, which lies outside the picture.
+//  5. Spurs of one or two pixels hanging from a junction are pruned, a line
+//     end at a time (each deletion simple), and the cleaning runs again. On
+//     scikit-image's sample masks this leaves fewer line ends than its
+//     skeletonize (bench/sound_peers.py).
 // Every step is sequential in scan order, so the bytes are the same for
 // every thread count; threads only read and write the planes.
 //
