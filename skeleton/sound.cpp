@@ -35,11 +35,13 @@
 // Every step is sequential in scan order, so the bytes are the same for
 // every thread count; threads only read and write the planes.
 //
-// Speed: candidates are a bit plane, as in the dialogue's kernel: at first
-// every object pixel; a pixel whose code is in no list leaves them, and the
-// neighbours of a deleted pixel join them, so a pass visits only pixels
-// whose code may be in a list. Extra memory: one bit plane (an eighth of a
-// byte per pixel) and a byte per line.
+// Speed: the picture is a bit plane while the steps run, so that a pass
+// over a column of pixels stays in the cache, and candidates are a second
+// one, as in the dialogue's kernel: at first every object pixel; a pixel
+// whose code is in no list leaves them, and the neighbours of a deleted
+// pixel join them, so a pass visits only pixels whose code may be in a
+// list. Extra memory: two bit planes (a quarter of a byte per pixel) and a
+// byte per line; std::bad_alloc when they cannot be had.
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -131,33 +133,50 @@ constexpr std::array<std::uint8_t, 256> kSoundMarks = make_sound_marks();
 // The longest spur pruned, in pixels.
 constexpr int kSpur = 2;
 
-constexpr std::uint8_t kKept = 255, kGoing = 1, kTip = 254;  // values of tab2
+constexpr std::uint8_t kTip = 1;  // a tip noted in tab2 by the cleaning
 
+// code_from_rows[above | middle << 3 | below << 6]: the code of a pixel from
+// three rows of three bits (bit 0 of a triple is column j - 1; the centre of
+// `middle` is not part of the code).
+constexpr std::array<std::uint8_t, 512> make_code_by_rows() {
+  std::array<std::uint8_t, 512> t{};
+  for (unsigned x = 0; x < 512; ++x) {
+    const unsigned above = x & 7u, middle = (x >> 3) & 7u, below = x >> 6;
+    t[x] = static_cast<std::uint8_t>(((above & 1u) ? ring::NW : 0u) | ((above & 2u) ? ring::N : 0u) |
+                                     ((above & 4u) ? ring::NE : 0u) | ((middle & 4u) ? ring::E : 0u) |
+                                     ((below & 4u) ? ring::SE : 0u) | ((below & 2u) ? ring::S : 0u) |
+                                     ((below & 1u) ? ring::SW : 0u) | ((middle & 1u) ? ring::W : 0u));
+  }
+  return t;
+}
+constexpr std::array<std::uint8_t, 512> kCodeByRows = make_code_by_rows();
+
+constexpr std::array<std::uint8_t, 256> make_neighbours() {
+  std::array<std::uint8_t, 256> t{};
+  for (unsigned c = 0; c < 256; ++c) t[c] = static_cast<std::uint8_t>(std::popcount(c));
+  return t;
+}
+constexpr std::array<std::uint8_t, 256> kNeighbours = make_neighbours();
+
+// The picture lives in a bit plane while the steps run (one bit per pixel,
+// set on the object inside the frame), the candidates in a second one; the
+// marks of a pass are one bit row for the line being decided and one for
+// the line above. tab and tab2 are read once and written once.
 class Sound {
  public:
   Sound(unsigned char** tab, unsigned char** tab2, int nb_lig, int nb_col)
-      : tab_(tab), tab2_(tab2), nb_lig_(nb_lig), nb_col_(nb_col), cand_(nb_lig, nb_col),
-        inside_(bitplane::interior_columns(nb_col)), tips_(static_cast<std::size_t>(nb_lig), 0) {}
+      : tab_(tab), tab2_(tab2), nb_lig_(nb_lig), nb_col_(nb_col), obj_(nb_lig, nb_col), cand_(nb_lig, nb_col),
+        inside_(bitplane::interior_columns(nb_col)), going_up_(static_cast<std::size_t>(obj_.stride()), 0),
+        going_(static_cast<std::size_t>(obj_.stride()), 0), tips_(static_cast<std::size_t>(nb_lig), 0) {}
 
-  // Lines [first, last]: tab 1 on interior object pixels, 0 elsewhere (the
-  // frame is background); tab2 255 there, 0 elsewhere; every object pixel a
-  // candidate.
+  // Lines [first, last]: the object bits (tab 1 inside the frame), every
+  // object pixel a candidate; tab2 cleared for the tips.
   void load(int first, int last) {
-    for (int i = first; i <= last; ++i) {
-      unsigned char* t = tab_[i];
-      unsigned char* t2 = tab2_[i];
-      if (i == 0 || i == nb_lig_ - 1) {
-        std::memset(t, 0, static_cast<std::size_t>(nb_col_));
-        std::memset(t2, 0, static_cast<std::size_t>(nb_col_));
-        continue;
-      }
-      t[0] = t[nb_col_ - 1] = 0;
-      for (int j = 1; j < nb_col_ - 1; ++j) {
-        const unsigned char on = t[j] == 1 ? 1 : 0;
-        t[j] = on;
-        t2[j] = static_cast<unsigned char>(-on);
-      }
-      t2[0] = t2[nb_col_ - 1] = 0;
+    for (int i = first; i <= last; ++i) std::memset(tab2_[i], 0, static_cast<std::size_t>(nb_col_));
+    for (int i = std::max(first, 1); i <= std::min(last, nb_lig_ - 2); ++i) {
+      Word* o = obj_.row(i);
+      bitplane::pack_ones(tab_[i], nb_col_, o);
+      for (int d = 1; d <= obj_.words(); ++d) o[d] &= inside_[d];
       add_all(i);
     }
   }
@@ -168,10 +187,20 @@ class Sound {
     for (int i = first; i <= last; ++i) {
       unsigned char* t = tab_[i];
       unsigned char* t2 = tab2_[i];
-      for (int j = 0; j < nb_col_; ++j) {
-        const bool on = t[j] == 1;
-        t[j] = on ? 1 : 255;
-        t2[j] = on ? 255 : 0;
+      const Word* o = obj_.row(i);
+      for (int d = 1; d <= obj_.words(); ++d) {
+        const int j0 = 64 * (d - 1), n = std::min(64, nb_col_ - j0);
+        const Word w = o[d];
+        if (!w) {
+          std::memset(t + j0, 255, static_cast<std::size_t>(n));
+          std::memset(t2 + j0, 0, static_cast<std::size_t>(n));
+          continue;
+        }
+        for (int b = 0; b < n; ++b) {
+          const bool on = (w >> b) & 1u;
+          t[j0 + b] = on ? 1 : 255;
+          t2[j0 + b] = on ? 255 : 0;
+        }
       }
     }
   }
@@ -180,13 +209,28 @@ class Sound {
   int thin() {
     for (int pass = 1;; ++pass) {
       long long deleted = 0;
+      std::fill(going_up_.begin(), going_up_.end(), Word{0});
       for (int i = 1; i <= nb_lig_ - 2; ++i) {
         decide_line(i);
         // line i - 1 goes once line i has read it as the pass found it
         if (i >= 2) deleted += sweep_line(i - 1);
+        going_up_.swap(going_);
+        std::fill(going_.begin(), going_.end(), Word{0});
       }
       deleted += sweep_line(nb_lig_ - 2);
       if (deleted == 0) return pass;
+    }
+  }
+
+  // The cleaning until no pixel but line ends can go; with `all`, every
+  // pixel is looked at, else the candidates only.
+  void clean(bool all) {
+    if (all)
+      for (int i = 1; i <= nb_lig_ - 2; ++i) add_all(i);
+    for (;;) {
+      while (clean_sweep()) {
+      }
+      if (!tip_sweep()) return;
     }
   }
 
@@ -196,137 +240,118 @@ class Sound {
   // their length.
   void prune() {
     std::vector<std::pair<int, int>> path;
-    for (int i = 1; i <= nb_lig_ - 2; ++i)
-      for (int j = 1; j <= nb_col_ - 2; ++j) {
-        if (tab_[i][j] != 1 || std::popcount(code(i, j)) != 1) continue;
-        path.assign(1, {i, j});
-        int pi = i, pj = j;  // the previous pixel of the walk
-        auto [ci, cj] = only_neighbour(i, j, -1, -1);
-        for (;;) {
-          const int n = std::popcount(code(ci, cj));
-          if (n >= 3) {
-            for (auto [a, b] : path)
-              if (std::popcount(code(a, b)) == 1) erase(a, b);
-            break;
+    for (int i = 1; i <= nb_lig_ - 2; ++i) {
+      const Word* o = obj_.row(i);
+      for (int d = 1; d <= obj_.words(); ++d)
+        for (Word w = o[d]; w; w &= w - 1) {
+          const int j = 64 * (d - 1) + std::countr_zero(w);
+          if (!on(i, j) || kNeighbours[code(i, j)] != 1) continue;
+          path.assign(1, {i, j});
+          int pi = i, pj = j;  // the previous pixel of the walk
+          auto [ci, cj] = next_neighbour(i, j, -1, -1);
+          for (;;) {
+            const int n = kNeighbours[code(ci, cj)];
+            if (n >= 3) {
+              for (auto [a, b] : path)
+                if (kNeighbours[code(a, b)] == 1) erase(a, b);
+              break;
+            }
+            if (n != 2 || static_cast<int>(path.size()) == kSpur) break;
+            path.push_back({ci, cj});
+            const auto next = next_neighbour(ci, cj, pi, pj);
+            pi = ci, pj = cj;
+            ci = next.first, cj = next.second;
           }
-          if (n != 2 || static_cast<int>(path.size()) == kSpur) break;
-          path.push_back({ci, cj});
-          const auto next = only_neighbour(ci, cj, pi, pj);
-          pi = ci, pj = cj;
-          ci = next.first, cj = next.second;
         }
-      }
-  }
-
-  // The cleaning until no pixel but line ends can go.
-  void clean() {
-    for (int i = 1; i <= nb_lig_ - 2; ++i) add_all(i);
-    for (;;) {
-      while (clean_sweep()) {
-      }
-      if (!tip_sweep()) return;
     }
   }
 
  private:
-  unsigned code(int i, int j) const {
-    const unsigned char* up = tab_[i - 1] + j;
-    const unsigned char* mid = tab_[i] + j;
-    const unsigned char* down = tab_[i + 1] + j;
-    return static_cast<unsigned>(up[-1] | up[0] << 1 | up[1] << 2 | mid[1] << 3 | down[1] << 4 | down[0] << 5 |
-                                 down[-1] << 6 | mid[-1] << 7);
+  bool on(int i, int j) const { return bitplane::bit(obj_.row(i), j) != 0; }
+  unsigned rows(int i, int j) const {
+    return bitplane::triple(obj_.row(i - 1), j) | bitplane::triple(obj_.row(i), j) << 3 |
+           bitplane::triple(obj_.row(i + 1), j) << 6;
   }
+  unsigned code(int i, int j) const { return kCodeByRows[rows(i, j)]; }
 
   void add_all(int i) {
+    const Word* o = obj_.row(i);
     Word* c = cand_.row(i);
-    const unsigned char* t = tab_[i];
     for (int d = 1; d <= cand_.words(); ++d) {
-      const int j0 = 64 * (d - 1), n = std::min(64, nb_col_ - j0);
-      Word w = 0;
-      for (int b = 0; b < n; ++b) w |= static_cast<Word>(t[j0 + b]) << b;
-      w &= inside_[d];
-      c[d] = w;
-      if (w) cand_.mark_word(i, d);
+      c[d] = o[d];
+      if (o[d]) cand_.mark_word(i, d);
       else cand_.unmark_word(i, d);
-    }
-  }
-
-  // The object neighbours of a deleted pixel become candidates.
-  void wake(int i, int j) {
-    for (int r = std::max(i - 1, 1); r <= std::min(i + 1, nb_lig_ - 2); ++r) {
-      const unsigned char* t = tab_[r];
-      for (int c = j - 1; c <= j + 1; ++c)
-        if (t[c] == 1) {
-          const int d = 1 + (c >> 6);
-          cand_.row(r)[d] |= Word{1} << (c & 63);
-          cand_.mark_word(r, d);
-        }
     }
   }
 
   // The first skeleton neighbour of (i, j) in ring order other than
   // (not_i, not_j).
-  std::pair<int, int> only_neighbour(int i, int j, int not_i, int not_j) const {
+  std::pair<int, int> next_neighbour(int i, int j, int not_i, int not_j) const {
     for (int k = 0; k < 8; ++k) {
       const int r = i + ring::di[k], c = j + ring::dj[k];
-      if (tab_[r][c] == 1 && (r != not_i || c != not_j)) return {r, c};
+      if (on(r, c) && (r != not_i || c != not_j)) return {r, c};
     }
     return {i, j};
   }
 
-  // Deletes (i, j): background in both planes, no longer a candidate.
+  // Deletes (i, j); its object neighbours become candidates.
   void erase(int i, int j) {
-    tab_[i][j] = 0;
-    tab2_[i][j] = 0;
-    cand_.row(i)[1 + (j >> 6)] &= ~(Word{1} << (j & 63));
-    wake(i, j);
+    const int d = 1 + (j >> 6);
+    const Word bit = Word{1} << (j & 63);
+    obj_.row(i)[d] &= ~bit;
+    cand_.row(i)[d] &= ~bit;
+    for (int r = i - 1; r <= i + 1; ++r) {
+      const Word* o = obj_.row(r);
+      Word* c = cand_.row(r);
+      for (int col = j - 1; col <= j + 1; ++col) {
+        const int e = 1 + (col >> 6);
+        const Word b = Word{1} << (col & 63);
+        if (o[e] & b) {
+          c[e] |= b;
+          cand_.mark_word(r, e);
+        }
+      }
+    }
   }
 
-  // The dialogue's decisions on the candidates of line i: a code in the
-  // lists marks the pixel, the window tests confirm it (tab2 = kGoing).
-  // A code in no list leaves the candidates.
+  // The dialogue's decisions on the candidates of line i, from the picture
+  // as the pass found it: a code in the sound lists marks the pixel, the
+  // window tests confirm it (a going bit). A code in no list leaves the
+  // candidates.
   void decide_line(int i) {
     if (!cand_.line_has_any(i)) return;
     Word* c = cand_.row(i);
-    const unsigned char* up2 = tab2_[i - 1];
-    const unsigned char* mid2 = tab2_[i];
-    const unsigned char* down2 = tab2_[i + 1];
     cand_.for_each_marked_word(i, [&](int d) {
       Word keep = c[d];
       for (Word w = c[d]; w; w &= w - 1) {
         const int b = std::countr_zero(w);
         const int j = 64 * (d - 1) + b;
-        if (!kSoundMarks[code(i, j)]) {
+        const unsigned r = rows(i, j);
+        if (!kSoundMarks[kCodeByRows[r]]) {
           keep &= ~(Word{1} << b);
           continue;
         }
-        const unsigned index = (up2[j - 1] != 0) | (up2[j] != 0) << 1 | (up2[j + 1] != 0) << 2 |
-                               (up2[j - 1] == kGoing) << 3 | (up2[j] == kGoing) << 4 | (up2[j + 1] == kGoing) << 5 |
-                               (mid2[j - 1] != 0) << 6 | (mid2[j - 1] == kGoing) << 7 | (mid2[j + 1] != 0) << 8 |
-                               (down2[j - 1] != 0) << 9 | (down2[j] != 0) << 10 | (down2[j + 1] != 0) << 11;
-        if (kWindowsPass[index]) tab2_[i][j] = kGoing;
+        const unsigned up = r & 7u, mid = (r >> 3) & 7u, down = r >> 6;
+        const unsigned index = up | bitplane::triple(going_up_.data(), j) << 3 | (mid & 1u) << 6 |
+                               bitplane::bit(going_.data(), j - 1) << 7 | ((mid >> 2) & 1u) << 8 | down << 9;
+        if (kWindowsPass[index]) going_[d] |= Word{1} << b;
       }
       c[d] = keep;
       if (!keep) cand_.unmark_word(i, d);
     });
   }
 
-  // The marked pixels of line i, in column order: each goes only while it
-  // is removable and not a tip in the picture as it stands.
+  // The going pixels of line i (marked in the pass, in going_up_), in
+  // column order: each is deleted only while it is simple in the picture
+  // as it stands.
   long long sweep_line(int i) {
-    if (!cand_.line_has_any(i)) return 0;
     long long n = 0;
-    const Word* c = cand_.row(i);
-    unsigned char* t2 = tab2_[i];
-    for (int d = 1; d <= cand_.words(); ++d)
-      for (Word w = c[d]; w; w &= w - 1) {
+    for (int d = 1; d <= obj_.words(); ++d)
+      for (Word w = going_up_[d]; w; w &= w - 1) {
         const int j = 64 * (d - 1) + std::countr_zero(w);
-        if (t2[j] != kGoing) continue;
         if (codes::kRingConnected[code(i, j)]) {
           erase(i, j);
           ++n;
-        } else {
-          t2[j] = kKept;
         }
       }
     return n;
@@ -345,7 +370,6 @@ class Sound {
           const int b = std::countr_zero(w);
           c[d] &= ~(Word{1} << b);
           const int j = 64 * (d - 1) + b;
-          if (tab_[i][j] != 1) continue;
           const std::uint8_t r = kRemovable[code(i, j)];
           if (r == 2) {
             erase(i, j);
@@ -370,8 +394,8 @@ class Sound {
       unsigned char* t2 = tab2_[i];
       for (int j = 1; j <= nb_col_ - 2; ++j) {
         if (t2[j] != kTip) continue;
-        t2[j] = kKept;
-        if (tab_[i][j] == 1 && kRemovable[code(i, j)] != 0) {
+        t2[j] = 0;
+        if (on(i, j) && kRemovable[code(i, j)] != 0) {
           erase(i, j);
           any = true;
         }
@@ -381,11 +405,12 @@ class Sound {
   }
 
   unsigned char** tab_;
-  unsigned char** tab2_;
+  unsigned char** tab2_;  // noted tips (kTip) while cleaning, else not read
   int nb_lig_, nb_col_;
-  bitplane::Plane cand_;
+  bitplane::Plane obj_, cand_;
   std::vector<Word> inside_;
-  std::vector<unsigned char> tips_;  // lines holding a noted tip
+  std::vector<Word> going_up_, going_;  // going bits of the line above and of line i
+  std::vector<unsigned char> tips_;     // lines holding a noted tip
 };
 
 }  // namespace
@@ -403,9 +428,9 @@ int sound_skeleton_planes(unsigned char** tab, unsigned char** tab2, int nb_lig,
   Sound sound(tab, tab2, nb_lig, nb_col);
   parallel::by_lines(nb_lig, workers, [&](int first, int last) { sound.load(first, last); });
   const int passes = sound.thin();
-  sound.clean();
+  sound.clean(true);
   sound.prune();
-  sound.clean();
+  sound.clean(false);
   parallel::by_lines(nb_lig, workers, [&](int first, int last) { sound.store(first, last); });
   return passes;
 }
