@@ -209,15 +209,18 @@ class Sound {
   int thin() {
     for (int pass = 1;; ++pass) {
       long long deleted = 0;
-      std::fill(going_up_.begin(), going_up_.end(), Word{0});
       for (int i = 1; i <= nb_lig_ - 2; ++i) {
         decide_line(i);
         // line i - 1 goes once line i has read it as the pass found it
         if (i >= 2) deleted += sweep_line(i - 1);
+        for (int d : going_up_words_) going_up_[d] = 0;
+        going_up_words_.clear();
         going_up_.swap(going_);
-        std::fill(going_.begin(), going_.end(), Word{0});
+        going_up_words_.swap(going_words_);
       }
       deleted += sweep_line(nb_lig_ - 2);
+      for (int d : going_up_words_) going_up_[d] = 0;
+      going_up_words_.clear();
       if (deleted == 0) return pass;
     }
   }
@@ -284,6 +287,22 @@ class Sound {
     }
   }
 
+  // The pixels of word d of a line (rows above, of and below it) that are
+  // simple and have two neighbours or more.
+  static Word removable_lanes(const Word* up, const Word* mid, const Word* down, int d) {
+    using bitplane::east;
+    using bitplane::west;
+    const Word ring[8] = {west(up, d),   up[d],   east(up, d),  east(mid, d),
+                          east(down, d), down[d], west(down, d), west(mid, d)};
+    Word seen = 0, two = 0;
+    for (Word x : ring) {
+      two |= seen & x;
+      seen |= x;
+    }
+    return mid[d] & two &
+           codes::lanes_connected(ring[0], ring[1], ring[2], ring[3], ring[4], ring[5], ring[6], ring[7]);
+  }
+
   // The first skeleton neighbour of (i, j) in ring order other than
   // (not_i, not_j).
   std::pair<int, int> next_neighbour(int i, int j, int not_i, int not_j) const {
@@ -321,9 +340,14 @@ class Sound {
   void decide_line(int i) {
     if (!cand_.line_has_any(i)) return;
     Word* c = cand_.row(i);
+    const Word *up = obj_.row(i - 1), *mid = obj_.row(i), *down = obj_.row(i + 1);
     cand_.for_each_marked_word(i, [&](int d) {
-      Word keep = c[d];
-      for (Word w = c[d]; w; w &= w - 1) {
+      using bitplane::east;
+      using bitplane::west;
+      // the codes of the dialogue's lists, 64 pixels at once
+      Word keep = c[d] & codes::lanes_deletion(west(up, d), up[d], east(up, d), east(mid, d), east(down, d), down[d],
+                                               west(down, d), west(mid, d));
+      for (Word w = keep; w; w &= w - 1) {
         const int b = std::countr_zero(w);
         const int j = 64 * (d - 1) + b;
         const unsigned r = rows(i, j);
@@ -334,7 +358,10 @@ class Sound {
         const unsigned up = r & 7u, mid = (r >> 3) & 7u, down = r >> 6;
         const unsigned index = up | bitplane::triple(going_up_.data(), j) << 3 | (mid & 1u) << 6 |
                                bitplane::bit(going_.data(), j - 1) << 7 | ((mid >> 2) & 1u) << 8 | down << 9;
-        if (kWindowsPass[index]) going_[d] |= Word{1} << b;
+        if (kWindowsPass[index]) {
+          if (!going_[d]) going_words_.push_back(d);
+          going_[d] |= Word{1} << b;
+        }
       }
       c[d] = keep;
       if (!keep) cand_.unmark_word(i, d);
@@ -346,7 +373,7 @@ class Sound {
   // as it stands.
   long long sweep_line(int i) {
     long long n = 0;
-    for (int d = 1; d <= obj_.words(); ++d)
+    for (int d : going_up_words_)
       for (Word w = going_up_[d]; w; w &= w - 1) {
         const int j = 64 * (d - 1) + std::countr_zero(w);
         if (codes::kRingConnected[code(i, j)]) {
@@ -365,7 +392,16 @@ class Sound {
       if (!cand_.line_has_any(i)) continue;
       any = true;
       Word* c = cand_.row(i);
+      const Word *up = obj_.row(i - 1), *mid = obj_.row(i), *down = obj_.row(i + 1);
       for (int d = 1; d <= cand_.words(); ++d) {
+        if (!c[d]) {
+          cand_.unmark_word(i, d);
+          continue;
+        }
+        // simple pixels of two neighbours or more, 64 at once: the others
+        // leave the candidates (a deletion in the word wakes its neighbours
+        // again)
+        c[d] &= removable_lanes(up, mid, down, d);
         while (Word w = c[d]) {
           const int b = std::countr_zero(w);
           c[d] &= ~(Word{1} << b);
@@ -410,6 +446,7 @@ class Sound {
   bitplane::Plane obj_, cand_;
   std::vector<Word> inside_;
   std::vector<Word> going_up_, going_;  // going bits of the line above and of line i
+  std::vector<int> going_up_words_, going_words_;  // the words of each holding some
   std::vector<unsigned char> tips_;     // lines holding a noted tip
 };
 
