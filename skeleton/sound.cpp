@@ -244,19 +244,24 @@ class Sound {
   void prune() {
     std::vector<std::pair<int, int>> path;
     for (int i = 1; i <= nb_lig_ - 2; ++i) {
-      const Word* o = obj_.row(i);
-      for (int d = 1; d <= obj_.words(); ++d)
-        for (Word w = o[d]; w; w &= w - 1) {
-          const int j = 64 * (d - 1) + std::countr_zero(w);
-          if (!on(i, j) || kNeighbours[code(i, j)] != 1) continue;
+      const Word *up = obj_.row(i - 1), *mid = obj_.row(i), *down = obj_.row(i + 1);
+      for (int d = 1; d <= obj_.words(); ++d) {
+        if (!mid[d]) continue;
+        // the line ends of the word, read again after each pruning
+        for (Word w = line_ends(up, mid, down, d); w;) {
+          const int b = std::countr_zero(w);
+          const int j = 64 * (d - 1) + b;
+          const Word later = ~Word{0} << b << 1;
+          w &= later;
           path.assign(1, {i, j});
           int pi = i, pj = j;  // the previous pixel of the walk
           auto [ci, cj] = next_neighbour(i, j, -1, -1);
           for (;;) {
             const int n = kNeighbours[code(ci, cj)];
             if (n >= 3) {
-              for (auto [a, b] : path)
-                if (kNeighbours[code(a, b)] == 1) erase(a, b);
+              for (auto [a, c] : path)
+                if (kNeighbours[code(a, c)] == 1) erase(a, c);
+              w = line_ends(up, mid, down, d) & later;
               break;
             }
             if (n != 2 || static_cast<int>(path.size()) == kSpur) break;
@@ -266,6 +271,7 @@ class Sound {
             ci = next.first, cj = next.second;
           }
         }
+      }
     }
   }
 
@@ -287,20 +293,33 @@ class Sound {
     }
   }
 
-  // The pixels of word d of a line (rows above, of and below it) that are
-  // simple and have two neighbours or more.
-  static Word removable_lanes(const Word* up, const Word* mid, const Word* down, int d) {
-    using bitplane::east;
-    using bitplane::west;
-    const Word ring[8] = {west(up, d),   up[d],   east(up, d),  east(mid, d),
-                          east(down, d), down[d], west(down, d), west(mid, d)};
-    Word seen = 0, two = 0;
-    for (Word x : ring) {
-      two |= seen & x;
-      seen |= x;
+  // The ring of the pixels of word d of a line (rows above, of and below
+  // it), 64 pixels at once, with the pixels that have a neighbour and those
+  // that have two or more.
+  struct Ring {
+    Word cell[8];
+    Word one = 0, two = 0;
+    Ring(const Word* up, const Word* mid, const Word* down, int d)
+        : cell{bitplane::west(up, d),   up[d],   bitplane::east(up, d),   bitplane::east(mid, d),
+               bitplane::east(down, d), down[d], bitplane::west(down, d), bitplane::west(mid, d)} {
+      for (Word x : cell) {
+        two |= one & x;
+        one |= x;
+      }
     }
-    return mid[d] & two &
-           codes::lanes_connected(ring[0], ring[1], ring[2], ring[3], ring[4], ring[5], ring[6], ring[7]);
+  };
+
+  // The pixels of word d that are simple and have two neighbours or more.
+  static Word removable_lanes(const Word* up, const Word* mid, const Word* down, int d) {
+    const Ring r(up, mid, down, d);
+    const Word* c = r.cell;
+    return mid[d] & r.two & codes::lanes_connected(c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7]);
+  }
+
+  // The pixels of word d that have exactly one neighbour.
+  static Word line_ends(const Word* up, const Word* mid, const Word* down, int d) {
+    const Ring r(up, mid, down, d);
+    return mid[d] & r.one & ~r.two;
   }
 
   // The first skeleton neighbour of (i, j) in ring order other than
