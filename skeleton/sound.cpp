@@ -338,9 +338,17 @@ class Sound {
     const Word bit = Word{1} << (j & 63);
     obj_.row(i)[d] &= ~bit;
     cand_.row(i)[d] &= ~bit;
+    const int b = j & 63;
     for (int r = i - 1; r <= i + 1; ++r) {
       const Word* o = obj_.row(r);
       Word* c = cand_.row(r);
+      if (b >= 1 && b <= 62) {  // the three columns in one word
+        if (const Word add = o[d] & (Word{7} << (b - 1))) {
+          c[d] |= add;
+          cand_.mark_word(r, d);
+        }
+        continue;
+      }
       for (int col = j - 1; col <= j + 1; ++col) {
         const int e = 1 + (col >> 6);
         const Word b = Word{1} << (col & 63);
