@@ -296,18 +296,63 @@ class Sound {
   // The ring of the pixels of word d of a line (rows above, of and below
   // it), 64 pixels at once, with the pixels that have a neighbour and those
   // that have two or more.
+  // `tip`: exactly two neighbours, next to each other in the ring.
   struct Ring {
     Word cell[8];
-    Word one = 0, two = 0;
+    Word one = 0, two = 0, three = 0, tip = 0;
     Ring(const Word* up, const Word* mid, const Word* down, int d)
         : cell{bitplane::west(up, d),   up[d],   bitplane::east(up, d),   bitplane::east(mid, d),
                bitplane::east(down, d), down[d], bitplane::west(down, d), bitplane::west(mid, d)} {
-      for (Word x : cell) {
+      Word pairs = 0;
+      for (int k = 0; k < 8; ++k) {
+        const Word x = cell[k];
+        three |= two & x;
         two |= one & x;
         one |= x;
+        pairs |= x & cell[(k + 1) & 7];
       }
+      tip = two & ~three & pairs;
     }
   };
+
+  // The four window tests of the marked pixels of word d, 64 at once, each
+  // ring cell read by its rule (codes.h): present cells from the picture as
+  // the pass found it, going ones from the marks of the line above and of
+  // the west neighbour.
+  static Word windows_lanes(const Word present[8], const Word going[8]) {
+    Word all = ~Word{0};
+    for (int t = 0; t < 4; ++t) {
+      Word c[8];
+      for (int k = 0; k < 8; ++k) c[k] = codes::read_cell(codes::kWindowRules[t][k], present[k], going[k]);
+      all &= codes::lanes_connected(c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7]);
+    }
+    return all;
+  }
+
+  // Which marked pixels of word d go. Only the west test sees whether the
+  // west neighbour goes: both outcomes are taken, and where they differ a
+  // pixel goes exactly when its west neighbour goes xor it passes with the
+  // neighbour staying (a chain along the word, bitplane::chain_xor), as the
+  // dialogue's kernel does.
+  Word going_lanes(int d, const Ring& ring, Word marked) const {
+    using bitplane::east;
+    using bitplane::west;
+    Word going[8] = {west(going_up_.data(), d), going_up_[d], east(going_up_.data(), d), 0, 0, 0, 0, 0};
+    const Word west_staying = marked & windows_lanes(ring.cell, going);
+    going[7] = ~Word{0};
+    const Word west_going = marked & windows_lanes(ring.cell, going);
+    const Word can_go = west_staying | west_going;
+    const Word carry = going_[d - 1] >> 63;  // the west neighbour of bit 0, decided
+    Word fixed = west_staying;
+    if ((can_go & 1u) && carry) fixed = (fixed & ~Word{1}) | (west_going & 1u);
+    return bitplane::chain_xor(fixed, (west_staying ^ west_going) & (can_go << 1), west_staying);
+  }
+
+  static bool has_three_bits(Word w) {
+    w &= w - 1;
+    w &= w - 1;
+    return w != 0;
+  }
 
   // The pixels of word d that are simple and have two neighbours or more.
   static Word removable_lanes(const Word* up, const Word* mid, const Word* down, int d) {
@@ -372,8 +417,20 @@ class Sound {
       using bitplane::east;
       using bitplane::west;
       // the codes of the dialogue's lists, 64 pixels at once
-      Word keep = c[d] & codes::lanes_deletion(west(up, d), up[d], east(up, d), east(mid, d), east(down, d), down[d],
-                                               west(down, d), west(mid, d));
+      const Ring ring(up, mid, down, d);
+      const Word* rc = ring.cell;
+      Word keep = c[d] & codes::lanes_deletion(rc[0], rc[1], rc[2], rc[3], rc[4], rc[5], rc[6], rc[7]);
+      if (has_three_bits(keep)) {
+        // many: the window tests word-wide too
+        const Word marked = keep & ~ring.tip;
+        if (const Word going = going_lanes(d, ring, marked)) {
+          if (!going_[d]) going_words_.push_back(d);
+          going_[d] |= going;
+        }
+        c[d] = marked;
+        if (!marked) cand_.unmark_word(i, d);
+        return;
+      }
       for (Word w = keep; w; w &= w - 1) {
         const int b = std::countr_zero(w);
         const int j = 64 * (d - 1) + b;
