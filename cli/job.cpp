@@ -225,8 +225,11 @@ bool thin_opened(const ImageJob& job, const Options& o, Messages& messages, Imag
     if (usage) *usage = true;
     return fail(why, e.what());
   }
-  request.skeleton = SkeletonKind::dialogue;
-  request.frame = o.frame;
+  // the sound skeleton needs the padded frame: the kept frame is the
+  // dialogue's thinning
+  const bool dialogue = o.as_dialogue || o.frame == FrameMode::keep;
+  request.skeleton = dialogue ? SkeletonKind::dialogue : SkeletonKind::sound;
+  request.frame = o.as_dialogue ? FrameMode::keep : o.frame;
   request.skeleton_value = settings.skeleton;
   request.background_value = settings.background;
   request.threads = job.threads;

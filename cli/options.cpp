@@ -164,8 +164,10 @@ const OptionSpec kOptions[] = {
        return parse_count("band", v, 1, o.band, why);
      }},
     {nullptr, "--frame", "keep|pad",
-     "keep: thin as the dialogue does (default); pad:\n"
-     "as if the image were surrounded by background",
+     "pad (default): the skeleton that keeps every\n"
+     "object, hole and stroke, thinned as if the image\n"
+     "were surrounded by background; keep: the\n"
+     "dialogue's thinning, edge objects along the edge",
      [](const std::string& v, Options& o, Action&, std::string* why) {
        if (!parse_frame_mode(v, o.frame)) return fail(why, "bad frame '" + v + "': give keep or pad");
        o.frame_given = true;
@@ -176,8 +178,8 @@ const OptionSpec kOptions[] = {
      "(default: by the result's kind, see above)",
      [](const std::string& v, Options& o, Action&, std::string* why) { return parse_values(v, o, why); }},
     {nullptr, "--as-dialogue", nullptr,
-     "the dialogue's values (1 on 255) and frame (keep)\n"
-     "for every result",
+     "the dialogue's very bytes: its skeleton, its frame\n"
+     "(keep) and its values (1 on 255)",
      [](const std::string&, Options& o, Action&, std::string*) { return o.as_dialogue = true; }},
     {"-of", nullptr, "FORMAT",
      "write the results with GDAL's driver FORMAT (a\n"

@@ -34,11 +34,11 @@ struct Options {
   double lo = 128, hi = 255;        // the object window, both ends included (range)
   bool window_given = false;        // -w given; else the data's kind decides
   int band = 0;                     // 0: as the band count says
-  FrameMode frame = FrameMode::keep;
+  FrameMode frame = FrameMode::pad;
   bool frame_given = false;
   unsigned char skeleton_value = 1, background_value = 255;
   bool values_given = false;        // --values given; else the result's kind decides
-  bool as_dialogue = false;         // the dialogue's values (1 on 255) and frame (keep)
+  bool as_dialogue = false;         // the dialogue's skeleton, frame (keep) and values (1 on 255)
   std::string format;               // -f: ".ext" of the results of the many-images form
   std::string driver;               // -of: the GDAL driver of every result ("" : by extension)
   std::vector<std::string> creation_options;  // -co NAME=VALUE, in order

@@ -18,8 +18,7 @@ bool parse_frame_mode(const std::string& word, FrameMode& mode) {
 SkeletonPlanes::SkeletonPlanes(int nb_lig, int nb_col, FrameMode frame, SkeletonKind kind)
     : nb_lig_(nb_lig), nb_col_(nb_col), kind_(kind) {
   if (nb_lig < 1 || nb_col < 1) throw std::invalid_argument("a picture needs at least one line and one column");
-  if (kind == SkeletonKind::sound) frame = FrameMode::pad;
-  const int border = frame == FrameMode::pad ? 1 : 0;
+  const int border = frame == FrameMode::pad || kind == SkeletonKind::sound ? 1 : 0;
   if (nb_lig > INT_MAX - 2 * border || nb_col > INT_MAX - 2 * border)
     throw std::invalid_argument("the picture is too large to pad");
   lig_ = nb_lig + 2 * border;
@@ -49,6 +48,7 @@ int SkeletonPlanes::run(int threads) {
     unsigned char* m = tab2_[i];
     for (int j = 0; j < col_; ++j) m[j] = static_cast<unsigned char>(-o[j]);
   }
+  if (kind_ == SkeletonKind::sound) return sound_skeleton_planes(tab_, tab2_, lig_, col_, threads);
   const int passes = thin_planes(tab_, tab2_, lig_, col_, threads);
   finish_planes(tab_, lig_, col_, threads);
   return passes;

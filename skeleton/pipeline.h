@@ -19,9 +19,8 @@
 
 enum class FrameMode { keep, pad };
 
-// dialogue: the thinning and finishing the dialogue runs, byte for byte;
-// sound: the skeleton that keeps every object, hole and stroke (always
-// thinned as if surrounded by background).
+// sound: sound_skeleton_planes, on the picture padded with background;
+// dialogue: the dialogue's thinning and finishing, with the frame mode given.
 enum class SkeletonKind { sound, dialogue };
 
 // Parses "keep" or "pad"; false for anything else.
@@ -47,7 +46,7 @@ void mark_window(const T* src, std::ptrdiff_t step, std::size_t n, double lo, do
 class SkeletonPlanes {
  public:
   // Throws std::invalid_argument for sizes below 1 (or too large to pad),
-  // std::bad_alloc when the planes cannot be had.
+  // std::bad_alloc when the planes cannot be had. The sound kind always pads.
   SkeletonPlanes(int nb_lig, int nb_col, FrameMode frame, SkeletonKind kind = SkeletonKind::dialogue);
   ~SkeletonPlanes();
   SkeletonPlanes(const SkeletonPlanes&) = delete;

@@ -1,8 +1,8 @@
 // Skeletonisation kernels: thresholding, thinning and finishing on explicit
 // planes, and the connectivity value of a window.
 //
-//   threshold_planes, thin_planes, finish_planes, ring_connectivity,
-//   default_threads
+//   threshold_planes, thin_planes, finish_planes, sound_skeleton_planes,
+//   ring_connectivity, default_threads
 //
 // The contract of every kernel here:
 //  - Planes are row-pointer matrices addressed [line][column] of nb_lig
@@ -37,6 +37,22 @@ int thin_planes(unsigned char** tab, unsigned char** tab2, int nb_lig, int nb_co
 // reset, cleaning, end-point extension into the frame, corner pass. On
 // return tab holds 1 on the skeleton and 255 everywhere else.
 void finish_planes(unsigned char** tab, int nb_lig, int nb_col, int threads = 0);
+
+// The sound skeleton, in place of thin_planes followed by finish_planes and
+// with the same planes on entry and the same values on return (tab 1 on the
+// skeleton, 255 elsewhere; tab2 255 on the skeleton, 0 elsewhere). The
+// frame of the planes is taken as background, whatever it holds: callers
+// pass the picture padded by one cell. For every picture:
+//  - every 8-connected object keeps one skeleton pixel or more, its
+//    skeleton is 8-connected, its holes (4-connected background it
+//    encloses) are kept, and no skeleton pixel lies outside the object;
+//  - the skeleton is thin: no pixel of it but a line end (one neighbour)
+//    can be deleted without changing the above;
+//  - strokes two pixels thick or more keep a line along their length.
+// The thinning passes and the cleaning of the dialogue, with deletions
+// checked one at a time in scan order (sound.cpp). Returns the number of
+// thinning passes, the last one deleting nothing.
+int sound_skeleton_planes(unsigned char** tab, unsigned char** tab2, int nb_lig, int nb_col, int threads = 0);
 
 // The connectivity value of a 3x3 window (indices 1..3, centre not read):
 // 1 when the ring's 1-cells form one 8-connected group and at least one of

@@ -125,7 +125,7 @@ TEST(CommandLine, SameBytesAsTheDialogueForEveryImageItReads) {
       fs::create_directories(dir / "cli out");
       const std::string result = "cli out/a_reg" + std::string(road.ext);
       RunResult cli = run_solvik(dir.path(), "",
-                                 {"-w", std::to_string(c.lo) + ":" + std::to_string(c.hi),
+                                 {"--as-dialogue", "-w", std::to_string(c.lo) + ":" + std::to_string(c.hi),
                                   "images/site/a" + std::string(road.ext), result});
       ASSERT_EQ(cli.status, 0) << cli.errors;
       EXPECT_EQ(cli.output, "");
@@ -222,7 +222,7 @@ TEST(CommandLine, AsciiGridValuesAreKeptWholeAndBadValuesAreLocated) {
   write_file(dir / "g.asc",
              "ncols 5\nnrows 4\nxllcorner 0\nyllcorner 0\ncellsize 1\nnodata_value -9999\n"
              "0.5 300 300 300 -1\n-9999 300 300 300 0.4\n0 300 300 300 0\n0 300 300 300 0\n");
-  RunResult r = run_solvik(dir.path(), "", {"-w", "299.5:1000", "g.asc", "g.raw"});
+  RunResult r = run_solvik(dir.path(), "", {"--as-dialogue", "-w", "299.5:1000", "g.asc", "g.raw"});
   ASSERT_EQ(r.status, 0) << r.errors;
   EXPECT_EQ(result_picture(dir / "g.raw", 4, 5),
             (std::vector<std::string>{"..#..", "..#..", "..#..", "..#.."}));

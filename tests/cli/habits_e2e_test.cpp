@@ -169,7 +169,7 @@ TEST(CommandLineHabits, GridHeadersKeepTheirNumbersOnBothDoors) {
     fs::create_directories(dir / "images/site");
     write_file(dir / "images/site/a.asc", grid("200", "10", numbers));
     ASSERT_EQ(run_solvik(dir.path(), "site 2 a 0 128 255").status, 0);
-    ASSERT_EQ(run_solvik(dir.path(), "", {"images/site/a.asc", "cli.asc"}).status, 0);
+    ASSERT_EQ(run_solvik(dir.path(), "", {"--as-dialogue", "images/site/a.asc", "cli.asc"}).status, 0);
     const std::string dialogue = read_file(dir / "images/site/a_reg.asc"), cli = read_file(dir / "cli.asc");
     EXPECT_EQ(cli, dialogue);
     EXPECT_EQ(header_numbers(dialogue), (std::vector<double>{c.x, c.y, c.cell})) << dialogue.substr(0, 120);
@@ -177,7 +177,7 @@ TEST(CommandLineHabits, GridHeadersKeepTheirNumbersOnBothDoors) {
       EXPECT_NE(dialogue.find(c.metres_text), std::string::npos) << dialogue.substr(0, 120);
     }
     // read again and written again, the header stays
-    ASSERT_EQ(run_solvik(dir.path(), "", {"cli.asc", "again.asc"}).status, 0);
+    ASSERT_EQ(run_solvik(dir.path(), "", {"--as-dialogue", "cli.asc", "again.asc"}).status, 0);
     const std::string again = read_file(dir / "again.asc");
     EXPECT_EQ(again.substr(0, again.find("\n255")), cli.substr(0, cli.find("\n255")));
   }

@@ -78,7 +78,7 @@ def reference(grey, name, cwd, window="128:255"):
         f.write(bytes(grey))
     with open(os.path.join(cwd, name + ".txt"), "w") as f:
         f.write("%d %d 1 0 255 1\n" % (H, W))
-    run([SOLVIK, "-w", window, name + ".raw", name + "_reg.raw"], cwd)
+    run([SOLVIK, "--as-dialogue", "-w", window, name + ".raw", name + "_reg.raw"], cwd)
     with open(os.path.join(cwd, name + "_reg.raw"), "rb") as f:
         return list(f.read())
 
@@ -203,7 +203,7 @@ def main():
         if done.stderr != "rgba.png: it has 4 bands, not a band 5\n":
             fail("a missing band gave %r" % done.stderr)
         shutil.copy(os.path.join(cwd, "grey.png"), os.path.join(cwd, "png.bmp"))
-        run([SOLVIK, "png.bmp", "png_reg.raw"], cwd)
+        run([SOLVIK, "--as-dialogue", "png.bmp", "png_reg.raw"], cwd)
         if list(open(os.path.join(cwd, "png_reg.raw"), "rb").read()) != expected:
             fail("a PNG named .bmp gave another result")
 

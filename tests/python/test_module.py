@@ -42,7 +42,8 @@ def test_thin_equals_the_command_line(tmp_path, name, write, picture, window, fr
     run_cli(PROGRAM, ["-q", "-w", window_word, "--frame", frame, "--values", f"{values[0]}:{values[1]}",
                       str(source), str(result)])
     expected = read_result(str(result), *picture.shape)
-    got = solvik.thin(picture, window, frame=frame, values=values, as_dialogue=True)  # the command line's skeleton
+    # the command line thins with the kept frame as the dialogue does, padded with the sound skeleton
+    got = solvik.thin(picture, window, frame=frame, values=values, as_dialogue=frame == "keep")
     assert got.dtype == np.uint8 and got.shape == picture.shape
     np.testing.assert_array_equal(got, expected)
 
