@@ -5,10 +5,11 @@
 //       per shared 4096 x 4096 image (window [128, 255]): the median wall
 //       time of N runs (default 3) of each road, their ratio, the passes,
 //       and the peak memory of each road in a child process
-//   solvik_sound_bench --skeleton IN.pgm OUT.pgm
-//       the sound skeleton of a binary PGM mask (object: values not 0),
-//       written as a PGM (255 skeleton, 0 elsewhere); used by
-//       sound_peers.py, which compares it with other tools' skeletons
+//   solvik_sound_bench --skeleton IN.pgm OUT.pgm [dialogue]
+//       the sound skeleton (or the dialogue's, padded) of a binary PGM mask
+//       (object: values not 0), written as a PGM (255 skeleton, 0
+//       elsewhere); used by sound_peers.py, which compares it with other
+//       tools' skeletons
 //
 // Child mode (for the memory peaks): solvik_sound_bench --child ROAD NAME FOLDER
 #include <algorithm>
@@ -72,14 +73,14 @@ bool read_pgm(const std::string& path, Picture& out) {
   return static_cast<bool>(in.read(reinterpret_cast<char*>(out.bytes.data()), static_cast<std::streamsize>(out.pixels())));
 }
 
-int skeleton_file(const std::string& in_path, const std::string& out_path) {
+int skeleton_file(const std::string& in_path, const std::string& out_path, SkeletonKind kind) {
   Picture pic;
   if (!read_pgm(in_path, pic)) {
     std::fprintf(stderr, "%s: not a binary PGM of 8 bits\n", in_path.c_str());
     return 2;
   }
   for (auto& v : pic.bytes) v = v ? 255 : 0;
-  SkeletonPlanes planes(pic.lines, pic.columns, FrameMode::pad, SkeletonKind::sound);
+  SkeletonPlanes planes(pic.lines, pic.columns, FrameMode::pad, kind);
   for (int i = 0; i < pic.lines; ++i)
     for (int j = 0; j < pic.columns; ++j) planes.object()[i][j] = pic.line(i)[j] ? 1 : 0;
   planes.run();
@@ -107,11 +108,14 @@ int main(int argc, char** argv) {
   for (int k = 1; k < argc; ++k) {
     const std::string a = argv[k];
     if (a == "--child" && k + 3 < argc) return child(argv[k + 1], argv[k + 2], argv[k + 3]);
-    if (a == "--skeleton" && k + 2 < argc) return skeleton_file(argv[k + 1], argv[k + 2]);
+    if (a == "--skeleton" && k + 2 < argc)
+      return skeleton_file(argv[k + 1], argv[k + 2],
+                           k + 3 < argc && std::string(argv[k + 3]) == "dialogue" ? SkeletonKind::dialogue
+                                                                                  : SkeletonKind::sound);
     if (a == "--runs" && k + 1 < argc) {
       runs = std::max(1, std::atoi(argv[++k]));
     } else if (a == "-h" || a == "--help") {
-      std::printf("usage: %s [FOLDER] [--runs N] | --skeleton IN.pgm OUT.pgm\n", argv[0]);
+      std::printf("usage: %s [FOLDER] [--runs N] | --skeleton IN.pgm OUT.pgm [dialogue]\n", argv[0]);
       return 0;
     } else {
       folder = a;

@@ -4,7 +4,8 @@
     sound_peers.py [DRIVER]
 
 DRIVER is the benchmark's solvik_sound_bench (default: build/bench/ next to
-this folder); it writes the program's sound skeleton of a PGM mask. The
+this folder); it writes the program's skeletons of a PGM mask: the sound
+one, and the dialogue's on the padded picture (today's road). The
 masks are scikit-image's sample pictures (text, coins, page, camera) cut at
 Otsu's threshold. Beside the program: scikit-image's skeletonize and thin,
 and OpenCV's thinning (cv2.ximgproc) when it is installed.
@@ -104,13 +105,13 @@ def counts(mask, skel):
     return lost, split, holes_lost, new_holes, outside, removable, ends
 
 
-def program_skeleton(driver, mask, folder):
+def program_skeleton(driver, mask, folder, road="sound"):
     src, dst = os.path.join(folder, "mask.pgm"), os.path.join(folder, "skeleton.pgm")
     h, w = mask.shape
     with open(src, "wb") as f:
         f.write(b"P5\n%d %d\n255\n" % (w, h))
         f.write((mask.astype(np.uint8) * 255).tobytes())
-    subprocess.run([driver, "--skeleton", src, dst], check=True)
+    subprocess.run([driver, "--skeleton", src, dst, road], check=True)
     with open(dst, "rb") as f:
         raw = f.read()
     return np.frombuffer(raw[-h * w:], dtype=np.uint8).reshape(h, w) > 0
@@ -119,7 +120,8 @@ def program_skeleton(driver, mask, folder):
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     driver = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "..", "build", "bench", "solvik_sound_bench")
-    tools = [("solvik sound", None), ("skimage skeletonize", skeletonize), ("skimage thin", thin)]
+    tools = [("solvik sound", "sound"), ("solvik dialogue (padded)", "dialogue"),
+             ("skimage skeletonize", skeletonize), ("skimage thin", thin)]
     try:
         import cv2
         if hasattr(cv2, "ximgproc"):
@@ -132,7 +134,7 @@ def main():
     with tempfile.TemporaryDirectory() as folder:
         for name, mask in masks():
             for tool, fn in tools:
-                skel = program_skeleton(driver, mask, folder) if fn is None else fn(mask)
+                skel = program_skeleton(driver, mask, folder, fn) if isinstance(fn, str) else fn(mask)
                 row = " | ".join(str(v) for v in counts(mask, skel))
                 print(f"| {name} {mask.shape[0]}x{mask.shape[1]} | {tool} | {row} |")
 
