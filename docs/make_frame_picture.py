@@ -29,7 +29,8 @@ def main():
         picture.save(os.path.join(tmp, "in.png"))
         for frame in ("keep", "pad"):
             out = os.path.join(tmp, frame + ".png")
-            subprocess.run([solvik, "-q", "--frame", frame, os.path.join(tmp, "in.png"), out], check=True)
+            subprocess.run([solvik, "-q", "--values", "1:255", "--frame", frame, os.path.join(tmp, "in.png"), out],
+                           check=True)
             panels.append(skeleton_panel(picture, out, ZOOM, "--frame " + frame)[0])
     save_side_by_side(panels, os.path.join(here, "frame-keep-pad.png"))
 

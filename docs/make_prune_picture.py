@@ -55,7 +55,7 @@ def main():
         picture.save(source)
         for label, extra in (("as thinned", []), (f"--prune {PRUNE}", ["--prune", str(PRUNE)])):
             out, nodes = os.path.join(tmp, "out.png"), os.path.join(tmp, "nodes.csv")
-            subprocess.run([solvik, "-q", "--frame", "pad", *extra, "--nodes", nodes, source, out], check=True)
+            subprocess.run([solvik, "-q", "--values", "1:255", *extra, "--nodes", nodes, source, out], check=True)
             panel, d = skeleton_panel(picture, out, ZOOM, label)
             for x, y, kind in nodes_of(nodes):
                 colour = (0, 170, 0) if kind == "end" else (0, 60, 255)
