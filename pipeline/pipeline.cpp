@@ -132,21 +132,6 @@ class BitPicture : public Picture {
   ByteSpread spread_;
 };
 
-// A picture already in bytes.
-class RowsPicture : public Picture {
- public:
-  RowsPicture(const unsigned char* const* rows, int lines_, int columns_) : rows_(rows) {
-    lines = lines_;
-    columns = columns_;
-  }
-  void read(int first, int count, unsigned char* const* out) const override {
-    for (int k = 0; k < count; ++k) std::memcpy(out[k], rows_[first + k], static_cast<std::size_t>(columns));
-  }
-
- private:
-  const unsigned char* const* rows_;
-};
-
 // Clears the frame of a padded plane: line 0, line L - 1, column 0 and
 // column C - 1.
 void clear_border(bitplane::Plane& bits, int L, int C) {
@@ -159,11 +144,12 @@ void clear_border(bitplane::Plane& bits, int L, int C) {
   }
 }
 
-// The dialogue's skeleton on a bit plane, one border cell on every side
-// when the frame is padded.
+// The skeleton on a bit plane, one border cell on every side when the frame
+// is padded (always for the sound skeleton).
 void bit_road(ImageSource& source, const Request& request, Outcome& outcome, Sink& sink) {
   const int lines = source.lines, columns = source.columns;
-  const int border = request.frame == FrameMode::pad ? 1 : 0;
+  const bool sound = request.skeleton == SkeletonKind::sound;
+  const int border = sound || request.frame == FrameMode::pad ? 1 : 0;
   if (lines > INT_MAX - 2 * border || columns > INT_MAX - 2 * border)
     throw std::invalid_argument("the picture is too large to pad");
   const int L = lines + 2 * border, C = columns + 2 * border;
@@ -183,9 +169,13 @@ void bit_road(ImageSource& source, const Request& request, Outcome& outcome, Sin
   check(request.cancel);
 
   if (request.progress) request.progress(Stage::thinning, 0);
-  outcome.passes = thin_bits(bits, L, C, request.threads);
-  check(request.cancel);
-  finish_bit_plane(bits, L, C, request.threads);
+  if (sound) {
+    outcome.passes = sound_skeleton_bits(bits, L, C, request.threads);
+  } else {
+    outcome.passes = thin_bits(bits, L, C, request.threads);
+    check(request.cancel);
+    finish_bit_plane(bits, L, C, request.threads);
+  }
   check(request.cancel);
 
   if (border) clear_border(bits, L, C);  // end points grown into the padding are not the picture's
@@ -196,36 +186,6 @@ void bit_road(ImageSource& source, const Request& request, Outcome& outcome, Sin
   }
   if (request.progress) request.progress(Stage::thinning, 1);
   sink.write(BitPicture(bits, border, lines, columns, request), outcome);
-}
-
-// The sound skeleton on the planes that make it.
-void plane_road(ImageSource& source, const Request& request, Outcome& outcome, Sink& sink) {
-  const int lines = source.lines, columns = source.columns;
-  SkeletonPlanes planes(lines, columns, request.frame, request.skeleton);
-  unsigned char** object = planes.object();
-  mark(source, request, outcome.window, outcome.values, [&](int line, const double* v, auto inside) {
-    unsigned char* row = object[line];
-    long long n = 0;
-    for (int j = 0; j < columns; ++j) {
-      const unsigned char in = inside(v[j]) ? 1 : 0;
-      row[j] = in;
-      n += in;
-    }
-    return n;
-  });
-  source.done_reading();
-  check(request.cancel);
-
-  if (request.progress) request.progress(Stage::thinning, 0);
-  outcome.passes = planes.run(request.threads);
-  check(request.cancel);
-  // pruning and the graph work on the finished skeleton, 1 on its pixels
-  if (request.prune > 0) outcome.pruned = prune_skeleton(planes.object(), lines, columns, request.prune, 1, 255);
-  if (request.graph) outcome.graph = build_graph(planes.result(), lines, columns, 1);
-  planes.set_values(request.skeleton_value, request.background_value);
-  if (request.progress) request.progress(Stage::thinning, 1);
-  check(request.cancel);
-  sink.write(RowsPicture(planes.result(), lines, columns), outcome);
 }
 
 }  // namespace
@@ -324,10 +284,7 @@ Outcome run(ImageSource& source, const Request& request, Sink& sink) {
     outcome.threshold = threshold;
   }
 
-  if (request.skeleton == SkeletonKind::dialogue)
-    bit_road(source, request, outcome, sink);
-  else
-    plane_road(source, request, outcome, sink);
+  bit_road(source, request, outcome, sink);
   return outcome;
 }
 

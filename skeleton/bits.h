@@ -3,6 +3,7 @@
 //
 //   thin_bits         the thinning passes, in place
 //   finish_bit_plane  the finishing, in place
+//   sound_skeleton_bits  the skeleton that loses nothing, in place
 //
 // The bytes of thin_planes and finish_planes, bit for bit: a caller that
 // sets a bit wherever threshold_planes would make an object pixel and runs
@@ -22,3 +23,9 @@ int thin_bits(bitplane::Plane& object, int nb_lig, int nb_col, int threads = 0);
 // bits are ignored); on return the bits are the finished skeleton, end
 // points grown into the frame included.
 void finish_bit_plane(bitplane::Plane& skeleton, int nb_lig, int nb_col, int threads = 0);
+
+// sound_skeleton_planes on bits: on entry `object` holds the picture with a
+// frame of background (its frame bits are ignored), on return the skeleton
+// (frame clear). The bits of sound_skeleton_planes' result, for every
+// thread count. Memory: two more bit planes while it runs.
+int sound_skeleton_bits(bitplane::Plane& object, int nb_lig, int nb_col, int threads = 0);

@@ -51,6 +51,7 @@
 #include <vector>
 
 #include "skeleton/bitplane.h"
+#include "skeleton/bits.h"
 #include "skeleton/codes.h"
 #include "skeleton/contract.h"
 #include "skeleton/parallel.h"
@@ -133,7 +134,6 @@ constexpr std::array<std::uint8_t, 256> kSoundMarks = make_sound_marks();
 // The longest spur pruned, in pixels.
 constexpr int kSpur = 2;
 
-constexpr std::uint8_t kTip = 1;  // a tip noted in tab2 by the cleaning
 
 // code_from_rows[above | middle << 3 | below << 6]: the code of a pixel from
 // three rows of three bits (bit 0 of a triple is column j - 1; the centre of
@@ -164,18 +164,25 @@ constexpr std::array<std::uint8_t, 256> kNeighbours = make_neighbours();
 // the line above. tab and tab2 are read once and written once.
 class Sound {
  public:
-  Sound(unsigned char** tab, unsigned char** tab2, int nb_lig, int nb_col)
-      : tab_(tab), tab2_(tab2), nb_lig_(nb_lig), nb_col_(nb_col), obj_(nb_lig, nb_col), cand_(nb_lig, nb_col),
-        inside_(bitplane::interior_columns(nb_col)), going_up_(static_cast<std::size_t>(obj_.stride()), 0),
-        going_(static_cast<std::size_t>(obj_.stride()), 0), tips_(static_cast<std::size_t>(nb_lig), 0) {}
+  // `obj` holds the picture as bits: filled from tab by load() when tab is
+  // given (the byte road), the caller's own bits otherwise (the bit road).
+  Sound(unsigned char** tab, unsigned char** tab2, bitplane::Plane& obj, int nb_lig, int nb_col)
+      : tab_(tab), tab2_(tab2), nb_lig_(nb_lig), nb_col_(nb_col), obj_(obj), cand_(nb_lig, nb_col),
+        tip_bits_(nb_lig, nb_col), inside_(bitplane::interior_columns(nb_col)),
+        going_up_(static_cast<std::size_t>(obj_.stride()), 0), going_(static_cast<std::size_t>(obj_.stride()), 0),
+        tips_(static_cast<std::size_t>(nb_lig), 0) {}
 
-  // Lines [first, last]: the object bits (tab 1 inside the frame), every
-  // object pixel a candidate; tab2 cleared for the tips.
+  // Lines [first, last]: the object bits (tab 1, or the caller's bits,
+  // inside the frame; the frame is background), every object pixel a
+  // candidate.
   void load(int first, int last) {
-    for (int i = first; i <= last; ++i) std::memset(tab2_[i], 0, static_cast<std::size_t>(nb_col_));
-    for (int i = std::max(first, 1); i <= std::min(last, nb_lig_ - 2); ++i) {
+    for (int i = first; i <= last; ++i) {
       Word* o = obj_.row(i);
-      bitplane::pack_ones(tab_[i], nb_col_, o);
+      if (i < 1 || i > nb_lig_ - 2) {
+        for (int d = 1; d <= obj_.words(); ++d) o[d] = 0;
+        continue;
+      }
+      if (tab_) bitplane::pack_ones(tab_[i], nb_col_, o);
       for (int d = 1; d <= obj_.words(); ++d) o[d] &= inside_[d];
       add_all(i);
     }
@@ -203,6 +210,16 @@ class Sound {
         }
       }
     }
+  }
+
+  // The whole skeleton once loaded: thinning, cleaning, spurs, cleaning
+  // again; returns the thinning passes.
+  int run() {
+    const int passes = thin();
+    clean(true);
+    prune();
+    clean(false);
+    return passes;
   }
 
   // Thinning passes until one deletes nothing; returns how many ran.
@@ -494,7 +511,7 @@ class Sound {
           if (r == 2) {
             erase(i, j);
           } else if (r == 1) {
-            tab2_[i][j] = kTip;
+            tip_bits_.row(i)[d] |= Word{1} << b;
             tips_[i] = 1;
           }
         }
@@ -511,23 +528,25 @@ class Sound {
     for (int i = 1; i <= nb_lig_ - 2; ++i) {
       if (!tips_[i]) continue;
       tips_[i] = 0;
-      unsigned char* t2 = tab2_[i];
-      for (int j = 1; j <= nb_col_ - 2; ++j) {
-        if (t2[j] != kTip) continue;
-        t2[j] = 0;
-        if (on(i, j) && kRemovable[code(i, j)] != 0) {
-          erase(i, j);
-          any = true;
+      Word* t = tip_bits_.row(i);
+      for (int d = 1; d <= tip_bits_.words(); ++d)
+        for (Word w = std::exchange(t[d], Word{0}); w; w &= w - 1) {
+          const int j = 64 * (d - 1) + std::countr_zero(w);
+          if (on(i, j) && kRemovable[code(i, j)] != 0) {
+            erase(i, j);
+            any = true;
+          }
         }
-      }
     }
     return any;
   }
 
-  unsigned char** tab_;
-  unsigned char** tab2_;  // noted tips (kTip) while cleaning, else not read
+  unsigned char** tab_;   // null on the bit road
+  unsigned char** tab2_;
   int nb_lig_, nb_col_;
-  bitplane::Plane obj_, cand_;
+  bitplane::Plane& obj_;
+  bitplane::Plane cand_;
+  bitplane::Plane tip_bits_;  // tips noted by the cleaning
   std::vector<Word> inside_;
   std::vector<Word> going_up_, going_;  // going bits of the line above and of line i
   std::vector<int> going_up_words_, going_words_;  // the words of each holding some
@@ -546,12 +565,23 @@ int sound_skeleton_planes(unsigned char** tab, unsigned char** tab2, int nb_lig,
     return 1;
   }
   const int workers = parallel::workers_for(threads, nb_lig, nb_col);
-  Sound sound(tab, tab2, nb_lig, nb_col);
+  bitplane::Plane obj(nb_lig, nb_col);
+  Sound sound(tab, tab2, obj, nb_lig, nb_col);
   parallel::by_lines(nb_lig, workers, [&](int first, int last) { sound.load(first, last); });
-  const int passes = sound.thin();
-  sound.clean(true);
-  sound.prune();
-  sound.clean(false);
+  const int passes = sound.run();
   parallel::by_lines(nb_lig, workers, [&](int first, int last) { sound.store(first, last); });
   return passes;
+}
+
+int sound_skeleton_bits(bitplane::Plane& object, int nb_lig, int nb_col, int threads) {
+  skeleton_contract::check_sizes("sound_skeleton_bits", nb_lig, nb_col);
+  const int workers = parallel::workers_for(threads, nb_lig, nb_col);
+  if (nb_lig < 3 || nb_col < 3) {  // nothing inside the frame
+    for (int i = 0; i < nb_lig; ++i)
+      for (int d = 1; d <= object.words(); ++d) object.row(i)[d] = 0;
+    return 1;
+  }
+  Sound sound(nullptr, nullptr, object, nb_lig, nb_col);
+  parallel::by_lines(nb_lig, workers, [&](int first, int last) { sound.load(first, last); });
+  return sound.run();
 }

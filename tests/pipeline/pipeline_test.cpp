@@ -131,14 +131,16 @@ TEST(Run, DialogueSkeletonIsTheKernelsBytesForEveryTypeAndThreadCount) {
   }
 }
 
-// The padded frame on the bit road is the padded planes' result.
+// Both skeletons of the padded picture on the bit road are the padded
+// planes' results.
 TEST(Run, PaddedFrameIsThePaddedPlanesResult) {
   std::mt19937 rng(5);
-  for (int round = 0; round < 20; ++round) {
+  for (int round = 0; round < 40; ++round) {
+    const SkeletonKind kind = round % 2 ? SkeletonKind::sound : SkeletonKind::dialogue;
     const int lines = 1 + static_cast<int>(rng() % 140), columns = 1 + static_cast<int>(rng() % 140);
     std::vector<unsigned char> grey(static_cast<std::size_t>(lines * columns));
     for (auto& g : grey) g = (rng() % 4) ? 255 : 0;
-    SkeletonPlanes planes(lines, columns, FrameMode::pad);
+    SkeletonPlanes planes(lines, columns, FrameMode::pad, kind);
     for (int i = 0; i < lines; ++i)
       for (int j = 0; j < columns; ++j) planes.object()[i][j] = grey[static_cast<std::size_t>(i * columns + j)] ? 1 : 0;
     planes.run(1);
@@ -146,7 +148,7 @@ TEST(Run, PaddedFrameIsThePaddedPlanesResult) {
     Plane expected(lines);
     for (int i = 0; i < lines; ++i) expected[i].assign(planes.result()[i], planes.result()[i] + columns);
     pipeline::Request r;
-    r.skeleton = SkeletonKind::dialogue;
+    r.skeleton = kind;
     r.frame = FrameMode::pad;
     r.window = {pipeline::WindowKind::nonzero, 0, 0};
     r.skeleton_value = 7;
