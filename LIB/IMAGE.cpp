@@ -211,7 +211,19 @@ unsigned char** read_bmp(FILE* f, int* NbCol, int* NbLig, int* Type, Color32* CM
 long long TBuff(int NbCol, int taille) { return (static_cast<long long>(NbCol) * taille + 3) / 4 * 4; }
 
 int SauveBMP(const char* Nom, unsigned char** Buff, int NbCol, int NbLig, int Type, const Color32* ColorMAP) {
-  if (!Nom || NbCol < 0 || NbLig < 0 || (NbLig > 0 && !Buff)) return -1;
+  if (NbLig > 0 && !Buff) return -1;
+  const long long larg = static_cast<long long>(NbCol) * (Type == 2 ? 3 : 1);
+  return write_bmp_rows(
+      Nom,
+      [Buff, larg](int i, unsigned char* row) {
+        if (larg > 0) std::memcpy(row, Buff[i], static_cast<std::size_t>(larg));
+      },
+      NbCol, NbLig, Type, ColorMAP);
+}
+
+int write_bmp_rows(const char* Nom, const std::function<void(int line, unsigned char* row)>& line, int NbCol,
+                   int NbLig, int Type, const Color32* ColorMAP) {
+  if (!Nom || NbCol < 0 || NbLig < 0) return -1;
   if (Type != 0 && Type != 1 && Type != 2) return -1;
 
   const int taille = Type == 2 ? 3 : 1;
@@ -259,7 +271,7 @@ int SauveBMP(const char* Nom, unsigned char** Buff, int NbCol, int NbLig, int Ty
   // through a temporary file and must not put a partial picture in place.
   const std::size_t tbuff = BuffTmp.size();
   for (int i = NbLig - 1; ok && i >= 0 && tbuff > 0; --i) {
-    if (larg > 0) std::memcpy(BuffTmp.data(), Buff[i], static_cast<std::size_t>(larg));
+    if (larg > 0) line(i, BuffTmp.data());
     ok = std::fwrite(BuffTmp.data(), 1, tbuff, f) == tbuff;
   }
   // buffered bytes reach the disk only here, so its failure counts too

@@ -7,6 +7,7 @@
 //   TBuff        bytes of one stored row (pixel bytes padded to 4)
 //   ChargeBMP    read a file into a new row-pointer matrix
 //   SauveBMP     write a matrix to a file
+//   write_bmp_rows   the same, lines handed out one at a time
 //   rounded_luma, luma   the grey of a colour (ITU-R BT.601 weights)
 //   bgr_rows_to_grey     a 24-bit matrix turned grey in place
 //
@@ -17,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 struct BMP_Header {
@@ -58,6 +60,12 @@ long long TBuff(int NbCol, int taille);
 // 0, 1, 2 or negative sizes. On -1 the file is closed but may stay on disk
 // as far as it was written.
 int SauveBMP(const char* Nom, unsigned char** Buff, int NbCol, int NbLig, int Type, const Color32* ColorMAP);
+
+// SauveBMP of lines handed out one at a time: `line(i, row)` fills the
+// NbCol x taille bytes of line i into row (lines are asked bottom first).
+// The same bytes as SauveBMP of the same lines.
+int write_bmp_rows(const char* Nom, const std::function<void(int line, unsigned char* row)>& line, int NbCol,
+                   int NbLig, int Type, const Color32* ColorMAP);
 
 // Reads the file Name into a new matrix of *NbLig lines of *NbCol x taille
 // bytes (line 0 the top line). *ColorMAP null on entry: no palette wanted;

@@ -145,15 +145,13 @@ class FileSink : public pipeline::Sink {
   void write(const pipeline::Picture& picture, const pipeline::Outcome& outcome) override {
     const pipeline::ValueCounts& v = outcome.values;
     if (check_grid_ && !(v.whole && v.min >= 0 && v.max <= 255)) throw needs_window(source_, v.finite, v.min, v.max);
-    // the writers take whole rows
-    const int lines = picture.lines, columns = picture.columns;
-    std::vector<unsigned char> bytes(static_cast<std::size_t>(lines) * static_cast<std::size_t>(columns));
-    std::vector<unsigned char*> rows(static_cast<std::size_t>(lines));
-    for (int i = 0; i < lines; ++i) rows[static_cast<std::size_t>(i)] = bytes.data() + static_cast<std::size_t>(i) * columns;
-    picture.read(0, lines, rows.data());
+    // the writers ask for the picture a block of lines at a time
+    const RowSource rows = [&picture](int first, int count, unsigned char* const* out) {
+      picture.read(first, count, out);
+    };
     std::string why;
     progress_.at(0.85, "writing");
-    if (!write_outputs(job_, o_, rows.data(), c_, settings_, outcome.graph ? &*outcome.graph : nullptr,
+    if (!write_outputs(job_, o_, rows, c_, settings_, outcome.graph ? &*outcome.graph : nullptr,
                        [this](double f) { progress_.at(0.85 + 0.15 * f, "writing"); }, &why))
       throw Failure(why);
   }

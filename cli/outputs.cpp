@@ -114,7 +114,7 @@ std::function<bool(const std::string&)> through_stream(const char* mode, Write w
 
 // The raster result (and a raster's descriptor) as outputs of the group;
 // false with `why` when the extension has no writer in this build.
-bool result_outputs(const std::string& output, const unsigned char* const* rows, const Carried& c,
+bool result_outputs(const std::string& output, const RowSource& rows, const Carried& c,
                     const ResultSettings& settings, const std::function<void(double)>& progress,
                     std::shared_ptr<std::string> gdal_why, std::vector<AtomicOutput>& files, std::string* why) {
   const std::string ext = extension_of(output);
@@ -122,21 +122,26 @@ bool result_outputs(const std::string& output, const unsigned char* const* rows,
   switch (settings.kind) {
     case ResultKind::raw: {
       const RasterDescriptor d = result_descriptor(c);
-      files.push_back({output, through_stream("wb", [=](FILE* f) { return write_raster_rows(f, rows, lines, columns); })});
+      files.push_back({output, through_stream("wb", [=, &rows](FILE* f) { return write_raster_rows(f, rows, lines, columns); })});
       files.push_back({with_extension(output, ".txt"), through_stream("w", [=](FILE* f) { return write_descriptor(f, d); })});
       return true;
     }
     case ResultKind::bmp:
-      files.push_back({output, [=](const std::string& tmp) {
-                         return SauveBMP(tmp.c_str(), const_cast<unsigned char**>(rows), columns, lines, 0, nullptr) == 0;
+      files.push_back({output, [=, &rows](const std::string& tmp) {
+                         unsigned char* line = nullptr;
+                         const auto one_line = [&rows, &line](int i, unsigned char* row) {
+                           line = row;
+                           rows(i, 1, &line);
+                         };
+                         return write_bmp_rows(tmp.c_str(), one_line, columns, lines, 0, nullptr) == 0;
                        }});
       return true;
     case ResultKind::asc: {
       const std::string header = result_grid_header(c, settings);
-      files.push_back({output, through_stream("w", [=](FILE* f) {
+      files.push_back({output, through_stream("w", [=, &rows](FILE* f) {
                          return std::fwrite(header.data(), 1, header.size(), f) == header.size() &&
                                 asc_write_grid([f](const char* data, std::size_t n) { return std::fwrite(data, 1, n, f) == n; },
-                                               const_cast<unsigned char* const*>(rows), lines, columns, nullptr);
+                                               rows, lines, columns);
                        })});
       // the grid's coordinate system, as GIS programs look for it beside the grid
       if (!c.georef.wkt.empty()) {
@@ -159,7 +164,7 @@ bool result_outputs(const std::string& output, const unsigned char* const* rows,
       // would look for side files "beside" it, among the program's own
       // descriptors
       files.push_back({output,
-                       [=](const std::string& tmp) {
+                       [=, &rows](const std::string& tmp) {
                          return write_gdal_raster(tmp, result, rows, lines, columns, c.georef,
                                                   [&progress](double f) {
                                                     if (progress) progress(f);
@@ -257,7 +262,7 @@ bool outputs_spare_inputs(const ImageJob& job, const ImageSource& source, std::s
 
 // --- writing ----------------------------------------------------------------------
 
-bool write_outputs(const ImageJob& job, const Options& o, const unsigned char* const* rows, const Carried& c,
+bool write_outputs(const ImageJob& job, const Options& o, const RowSource& rows, const Carried& c,
                    const ResultSettings& settings, const SkeletonGraph* skeleton_graph, const std::function<void(double)>& progress, std::string* why) {
   StagedFiles staged;
   std::string reason;

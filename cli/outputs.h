@@ -24,6 +24,7 @@
 #include "formats/ascii_grid.h"
 #include "formats/image_source.h"
 #include "formats/raster.h"
+#include "formats/rows.h"
 #include "graph/skeleton_graph.h"
 
 struct Carried {
@@ -58,10 +59,11 @@ bool check_output_plan(const std::vector<ImageJob>& jobs, std::string* why);
 // inputs of its batch (the files may have changed since the plan).
 bool outputs_spare_inputs(const ImageJob& job, const ImageSource& source, std::string* why);
 
-// Writes the result of `rows` and the graph files of the job (from
+// Writes the result of `rows` (handed out a block of lines at a time, so no
+// writer holds the whole picture) and the graph files of the job (from
 // `graph`, made by the run when the job asks for any) to temporary files,
 // then puts all of them in place at once; when any fails none is put in
 // place and every earlier file stays. `progress` (may be empty) is told the
 // part of the raster written.
-bool write_outputs(const ImageJob& job, const Options& o, const unsigned char* const* rows, const Carried& c,
+bool write_outputs(const ImageJob& job, const Options& o, const RowSource& rows, const Carried& c,
                    const ResultSettings& settings, const SkeletonGraph* graph, const std::function<void(double)>& progress, std::string* why);

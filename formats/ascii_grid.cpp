@@ -311,25 +311,55 @@ std::string asc_header_text(int nb_col, int nb_lig, double X_min, double Y_min, 
   return text;
 }
 
+namespace {
+
+// Grid text of lines, each value followed by a tab, handed to `sink` a
+// megabyte at a time.
+class GridText {
+ public:
+  explicit GridText(const AscSink& sink) : sink_(sink), buf_(kBlock), out_(buf_.data()) {}
+  bool line(const unsigned char* row, int nb_col) {
+    char* const flush_at = buf_.data() + kBlock - kLongest;
+    for (int j = 0; j < nb_col; ++j) {
+      if (out_ > flush_at && !flush()) return false;
+      out_ = std::to_chars(out_, out_ + 3, static_cast<unsigned>(row[j])).ptr;
+      *out_++ = '\t';
+    }
+    return true;
+  }
+  bool flush() {
+    const bool ok = out_ == buf_.data() || sink_(buf_.data(), static_cast<std::size_t>(out_ - buf_.data()));
+    out_ = buf_.data();
+    return ok;
+  }
+
+ private:
+  static constexpr std::size_t kBlock = std::size_t{1} << 20;
+  static constexpr std::size_t kLongest = 4;  // "255\t"
+  const AscSink& sink_;
+  std::vector<char> buf_;
+  char* out_;
+};
+
+}  // namespace
+
 bool asc_write_grid(const AscSink& sink, unsigned char* const* plane, int nb_lig, int nb_col,
                     AscLineStart line_start) {
-  constexpr std::size_t kBlock = std::size_t{1} << 20;
-  constexpr std::size_t kLongest = 4;  // "255\t"
-  std::vector<char> buf(kBlock);
-  char* const first = buf.data();
-  char* const flush_at = first + kBlock - kLongest;
-  char* out = first;
+  GridText text(sink);
   for (int i = 0; i < nb_lig; ++i) {
     if (line_start) line_start(i);
-    const unsigned char* row = plane[i];
-    for (int j = 0; j < nb_col; ++j) {
-      if (out > flush_at) {
-        if (!sink(first, static_cast<std::size_t>(out - first))) return false;
-        out = first;
-      }
-      out = std::to_chars(out, out + 3, static_cast<unsigned>(row[j])).ptr;
-      *out++ = '\t';
-    }
+    if (!text.line(plane[i], nb_col)) return false;
   }
-  return out == first || sink(first, static_cast<std::size_t>(out - first));
+  return text.flush();
+}
+
+bool asc_write_grid(const AscSink& sink, const RowSource& rows, int nb_lig, int nb_col) {
+  GridText text(sink);
+  return for_each_block(rows, nb_lig, nb_col,
+                        [&](int, int count, const unsigned char* const* block) {
+                          for (int k = 0; k < count; ++k)
+                            if (!text.line(block[k], nb_col)) return false;
+                          return true;
+                        }) &&
+         text.flush();
 }

@@ -13,6 +13,8 @@
 // The program's ChargeASC and SauveASC (app/files.h) are built on them.
 #pragma once
 
+#include "formats/rows.h"
+
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -141,3 +143,5 @@ std::string asc_header_text(int nb_col, int nb_lig, double X_min, double Y_min, 
 // False as soon as the sink refuses a piece.
 bool asc_write_grid(const AscSink& sink, unsigned char* const* plane, int nb_lig, int nb_col,
                     AscLineStart line_start);
+// The same of lines handed out a block at a time (`line_start` not called).
+bool asc_write_grid(const AscSink& sink, const RowSource& rows, int nb_lig, int nb_col);

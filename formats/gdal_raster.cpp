@@ -177,9 +177,13 @@ class GdalSource : public ImageSource {
 
 // --- writing ----------------------------------------------------------------
 
+// The picture as GDAL's source band for CreateCopy: its lines come from the
+// caller's RowSource. GDAL reads a swath of lines at a time, sometimes in
+// windows across them: the lines of the last swath are kept, so each line is
+// asked for once.
 class PlaneBand : public GDALRasterBand {
  public:
-  PlaneBand(GDALDataset* ds, const unsigned char* const* rows, int lines, int columns, std::optional<double> nodata)
+  PlaneBand(GDALDataset* ds, const RowSource& rows, int lines, int columns, std::optional<double> nodata)
       : rows_(rows), nodata_(nodata) {
     poDS = ds;
     nBand = 1;
@@ -191,18 +195,19 @@ class PlaneBand : public GDALRasterBand {
   }
 
   CPLErr IReadBlock(int, int line, void* data) override {
-    std::memcpy(data, rows_[line], static_cast<std::size_t>(nRasterXSize));
+    std::memcpy(data, kept(line, 1)[0], static_cast<std::size_t>(nRasterXSize));
     return CE_None;
   }
 
-  // Whole-resolution byte reads come straight from the rows, past the cache.
+  // Whole-resolution byte reads come straight from the lines, past the cache.
   CPLErr IRasterIO(GDALRWFlag flag, int x, int y, int nx, int ny, void* data, int bx, int by, GDALDataType type,
                    GSpacing pixel_space, GSpacing line_space, GDALRasterIOExtraArg* extra) override {
     if (flag != GF_Read || nx != bx || ny != by || type != GDT_Byte)
       return GDALRasterBand::IRasterIO(flag, x, y, nx, ny, data, bx, by, type, pixel_space, line_space, extra);
     auto* out = static_cast<unsigned char*>(data);
+    unsigned char* const* lines = kept(y, ny);
     for (int k = 0; k < ny; ++k) {
-      const unsigned char* row = rows_[y + k] + x;
+      const unsigned char* row = lines[k] + x;
       unsigned char* dst = out + k * line_space;
       if (pixel_space == 1) {
         std::memcpy(dst, row, static_cast<std::size_t>(nx));
@@ -221,14 +226,29 @@ class PlaneBand : public GDALRasterBand {
   }
 
  private:
-  const unsigned char* const* rows_;
+  // Lines [first, first + count), from the kept swath or asked for anew.
+  unsigned char* const* kept(int first, int count) {
+    if (first < first_ || first + count > first_ + static_cast<int>(lines_.size())) {
+      const std::size_t width = static_cast<std::size_t>(nRasterXSize);
+      buffer_.resize(width * static_cast<std::size_t>(count));
+      lines_.resize(static_cast<std::size_t>(count));
+      for (int k = 0; k < count; ++k) lines_[static_cast<std::size_t>(k)] = buffer_.data() + width * k;
+      rows_(first, count, lines_.data());
+      first_ = first;
+    }
+    return lines_.data() + (first - first_);
+  }
+
+  const RowSource& rows_;
   std::optional<double> nodata_;
+  std::vector<unsigned char> buffer_;
+  std::vector<unsigned char*> lines_;
+  int first_ = 0;
 };
 
 class PlaneDataset : public GDALDataset {
  public:
-  PlaneDataset(const unsigned char* const* rows, int lines, int columns, const Georef& georef,
-               std::optional<double> nodata)
+  PlaneDataset(const RowSource& rows, int lines, int columns, const Georef& georef, std::optional<double> nodata)
       : georef_(georef) {
     nRasterXSize = columns;
     nRasterYSize = lines;
@@ -572,7 +592,7 @@ bool gdal_check_creation_options(const std::string& driver_name, const std::vect
   return true;
 }
 
-bool write_gdal_raster(const std::string& path, const GdalResult& result, const unsigned char* const* rows,
+bool write_gdal_raster(const std::string& path, const GdalResult& result, const RowSource& rows,
                        int nb_lig, int nb_col, const Georef& georef, const WriteProgress& progress,
                        std::string* why) {
   gdal_raster_setup();

@@ -5,7 +5,7 @@
 //   gdal_driver_for        the driver a result's extension selects
 //   gdal_result_driver     a driver that writes rasters, by its short name (-of)
 //   gdal_check_creation_options  creation options (-co) the driver takes
-//   write_gdal_raster      a one-byte plane to a file, georeferenced
+//   write_gdal_raster      a one-byte picture to a file, georeferenced
 //   esri_wkt               a coordinate system as an ESRI .prj file holds it
 //   gdal_read_formats      the raster drivers of this GDAL, for a listing
 //   gdal_input_safe        may GDAL open a file without hanging or reaching
@@ -57,6 +57,7 @@
 #include <vector>
 
 #include "formats/image_source.h"
+#include "formats/rows.h"
 
 void gdal_raster_setup();
 
@@ -94,7 +95,7 @@ struct GdalResult {
 
 // Writes `rows` (nb_lig rows of nb_col bytes) to `path` as `result` says,
 // whatever `path` is called (it may be a temporary name).
-bool write_gdal_raster(const std::string& path, const GdalResult& result, const unsigned char* const* rows,
+bool write_gdal_raster(const std::string& path, const GdalResult& result, const RowSource& rows,
                        int nb_lig, int nb_col, const Georef& georef, const WriteProgress& progress,
                        std::string* why);
 

@@ -81,3 +81,12 @@ bool write_raster_rows(FILE* f, const unsigned char* const* plane, int nb_lig, i
   }
   return true;
 }
+
+bool write_raster_rows(FILE* f, const RowSource& rows, int nb_lig, int nb_col) {
+  const std::size_t width = static_cast<std::size_t>(nb_col);
+  return for_each_block(rows, nb_lig, nb_col, [&](int, int count, const unsigned char* const* block) {
+    // the block's lines follow one another in its buffer
+    const std::size_t bytes = width * static_cast<std::size_t>(count);
+    return std::fwrite(block[0], 1, bytes, f) == bytes;
+  });
+}

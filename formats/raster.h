@@ -13,6 +13,8 @@
 // as false with a reason.
 #pragma once
 
+#include "formats/rows.h"
+
 #include <cstdio>
 #include <string>
 
@@ -44,3 +46,5 @@ bool read_raster_rows(FILE* f, unsigned char* const* plane, int nb_lig, int nb_c
 
 // False when a line could not be written (the stream stays open).
 bool write_raster_rows(FILE* f, const unsigned char* const* plane, int nb_lig, int nb_col);
+// The same of lines handed out a block at a time.
+bool write_raster_rows(FILE* f, const RowSource& rows, int nb_lig, int nb_col);
