@@ -16,6 +16,7 @@
 #include "cli/job.h"
 #include "cli/outputs.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -59,26 +60,37 @@ std::string number_text(double v) {
 // --- progress -------------------------------------------------------------------
 
 // The run's percentage of one image: reading up to 40 %, thinning to 85 %,
-// writing to 100 %. Printed only when it changes.
+// writing to 100 %, with the time left once a twentieth is done (at the
+// pace so far). Printed only when it changes.
 class ImageProgress {
  public:
-  ImageProgress(Messages& m, const std::string& name, bool on) : m_(m), name_(name), on_(on) {}
+  ImageProgress(Messages& m, const std::string& name, bool on)
+      : m_(m), name_(name), on_(on), start_(std::chrono::steady_clock::now()) {}
   ~ImageProgress() {
     if (on_ && shown_ >= 0) m_.progress(name_ + ": " + std::to_string(shown_) + "%", true);
   }
   void at(double fraction, const char* stage) {
     if (!on_) return;
-    const int percent = static_cast<int>(std::lround(std::clamp(fraction, 0.0, 1.0) * 100));
+    fraction = std::clamp(fraction, 0.0, 1.0);
+    const int percent = static_cast<int>(std::lround(fraction * 100));
     if (percent == shown_ && stage == stage_) return;
     shown_ = percent;
     stage_ = stage;
-    m_.progress(name_ + ": " + std::to_string(percent) + "% " + stage, false);
+    std::string left;
+    if (fraction >= 0.05 && fraction < 1) {
+      const double spent = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+      const long long seconds = std::llround(spent * (1 - fraction) / fraction);
+      left = seconds >= 60 ? ", about " + std::to_string(seconds / 60) + " min " + std::to_string(seconds % 60) + " s left"
+                           : ", about " + std::to_string(seconds) + " s left";
+    }
+    m_.progress(name_ + ": " + std::to_string(percent) + "% " + stage + left, false);
   }
 
  private:
   Messages& m_;
   std::string name_;
   bool on_;
+  std::chrono::steady_clock::time_point start_;
   int shown_ = -1;
   const char* stage_ = "";
 };

@@ -603,6 +603,7 @@ bool write_gdal_raster(const std::string& path, const GdalResult& result, const 
   CPLStringList options;
   if (driver_name == "GTiff") {
     options.SetNameValue("COMPRESS", "DEFLATE");
+    options.SetNameValue("NUM_THREADS", "ALL_CPUS");  // compression on every core
     options.SetNameValue("BIGTIFF", "IF_SAFER");
     if (nb_lig > 4096 || nb_col > 4096) options.SetNameValue("TILED", "YES");
   }
