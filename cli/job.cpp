@@ -38,9 +38,7 @@
 #endif
 
 
-#ifndef _WIN32
 #include <unistd.h>
-#endif
 
 namespace {
 
@@ -276,11 +274,7 @@ bool thin_opened(const ImageJob& job, const Options& o, Messages& messages, Imag
 
 Messages::Messages(bool quiet, bool force_progress, bool several_at_once)
     : quiet_(quiet), force_(force_progress), several_(several_at_once) {
-#ifdef _WIN32
-  terminal_ = false;
-#else
   terminal_ = isatty(2) == 1;
-#endif
 }
 
 void Messages::info(const std::string& line) {

@@ -7,13 +7,8 @@
 #include <cstdarg>
 #include <cstring>
 
-#ifdef _WIN32
-#include <conio.h>
-#include <io.h>
-#else
 #include <termios.h>
 #include <unistd.h>
-#endif
 
 namespace {
 
@@ -37,11 +32,7 @@ bool fill() {
   if (input.eof || input.fd < 0) return false;
   char block[4096];
   for (;;) {
-#ifdef _WIN32
-    int n = _read(input.fd, block, sizeof block);
-#else
     ssize_t n = ::read(input.fd, block, sizeof block);
-#endif
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       input.eof = true;
@@ -97,11 +88,9 @@ void con_flush() { std::fflush(out()); }
 
 void con_progress(int line) {
   con_printf("\t\tline %d                        \r", line);
-#ifndef _WIN32
   if (output_is_terminal < 0) output_is_terminal = isatty(fileno(out())) ? 1 : 0;
   // a carriage return does not flush a terminal's line buffer
   if (output_is_terminal) con_flush();
-#endif
 }
 
 bool con_read_word(std::string& word) {
@@ -151,12 +140,6 @@ int ask_int(const std::function<void()>& reprompt) {
 
 void con_key_wait() {
   con_flush();
-#ifdef _WIN32
-  if (input.fd == 0 && _isatty(0)) {
-    _getch();
-    return;
-  }
-#else
   if (input.fd >= 0 && isatty(input.fd)) {
     // A fresh key press, not the rest of the line typed before.
     input.buffer.clear();
@@ -176,7 +159,6 @@ void con_key_wait() {
       return;
     }
   }
-#endif
   next_byte();
 }
 

@@ -10,26 +10,17 @@
 #include <random>
 #include <thread>
 
-#ifdef _WIN32
-#include <io.h>
-#include <windows.h>
-#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#endif
 
 std::string host_path(const std::string& logical) {
-#ifdef _WIN32
-  return logical;
-#else
   std::string p = logical;
   if (p.size() >= 3 && (p[0] == 'c' || p[0] == 'C') && p[1] == ':' && p[2] == '\\') p.erase(0, 3);
   for (char& c : p)
     if (c == '\\') c = '/';
   return p;
-#endif
 }
 
 bool name_stays_inside(const std::string& name) {
@@ -59,11 +50,6 @@ bool fail(std::string* why, const std::string& reason) {
 }  // namespace
 
 FILE* open_regular(const std::string& path, const char* mode, std::string* why) {
-#ifdef _WIN32
-  FILE* f = std::fopen(path.c_str(), mode);
-  if (!f && why) *why = std::strerror(errno);
-  return f;
-#else
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     if (why) *why = std::strerror(errno);
@@ -84,7 +70,6 @@ FILE* open_regular(const std::string& path, const char* mode, std::string* why) 
     ::close(fd);
   }
   return f;
-#endif
 }
 
 FILE* host_open(const std::string& logical, const char* mode) { return open_regular(host_path(logical), mode); }
@@ -98,85 +83,16 @@ long long host_file_size(FILE* f) {
 }
 
 bool same_file(const std::string& a, const std::string& b) {
-#ifdef _WIN32
-  return a == b;
-#else
   struct stat sa{}, sb{};
   if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-#endif
 }
 
 bool path_exists(const std::string& path) {
-#ifdef _WIN32
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-#else
   struct stat st{};
   return lstat(path.c_str(), &st) == 0 || errno != ENOENT;
-#endif
 }
 
-#ifdef _WIN32
-
-struct StagedFiles::Entry {
-  std::string temporary, target;
-};
-
-StagedFiles::StagedFiles() = default;
-
-StagedFiles::~StagedFiles() {
-  for (Entry* e : entries_) {
-    if (!e->temporary.empty()) std::remove(e->temporary.c_str());
-    delete e;
-  }
-}
-
-bool StagedFiles::write(const AtomicOutput& o, std::string* why) {
-  auto* e = new Entry{o.path + ".part", o.path};
-  entries_.push_back(e);
-  if (!o.writer(e->temporary)) return fail(why, "the file could not be written completely");
-  return true;
-}
-
-void StagedFiles::adopt(const std::string& temporary, const std::string& target) {
-  entries_.push_back(new Entry{temporary, target});
-}
-
-void StagedFiles::remove_with(const std::string& target) { entries_.push_back(new Entry{"", target}); }
-
-bool StagedFiles::put_in_place(std::string* why, std::string* failed) {
-  for (Entry* e : entries_) {
-    if (e->temporary.empty()) {
-      std::remove(e->target.c_str());
-      continue;
-    }
-    if (!MoveFileExA(e->temporary.c_str(), e->target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-      if (failed) *failed = e->target;
-      return fail(why, "the file could not be put in place");
-    }
-    e->temporary.clear();
-  }
-  return true;
-}
-
-bool write_atomically(const std::vector<AtomicOutput>& outputs, std::string* why, std::size_t* failed) {
-  StagedFiles staged;
-  for (std::size_t k = 0; k < outputs.size(); ++k)
-    if (!staged.write(outputs[k], why)) {
-      if (failed) *failed = k;
-      return false;
-    }
-  return staged.put_in_place(why);
-}
-
-void ensure_standard_descriptors() {}
-
-RemovedOnInterrupt::RemovedOnInterrupt(const std::vector<std::string>&) {}
-RemovedOnInterrupt::~RemovedOnInterrupt() = default;
-
-void install_interrupt_cleanup() {}
-
-#else
 
 namespace {
 
@@ -490,21 +406,14 @@ void install_interrupt_cleanup() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
-#endif
 
 bool replaceable(const std::string& path, std::string* why) {
-#ifdef _WIN32
-  (void)path;
-  (void)why;
-  return true;
-#else
   struct stat st{};
   if (lstat(path.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR ? true : fail(why, std::strerror(errno));
   if (S_ISLNK(st.st_mode)) return true;
   if (S_ISDIR(st.st_mode)) return fail(why, "it is a folder");
   if (!S_ISREG(st.st_mode)) return fail(why, "it is not a regular file");
   return true;
-#endif
 }
 
 std::string temporary_name_beside(const std::string& path, const std::string& extension) {

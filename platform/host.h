@@ -21,10 +21,10 @@
 //                        interrupts remove a temporary file before ending;
 //                        file size limits and closed pipes become errors
 //
-// On POSIX hosts the working directory stands for drive C:, so the logical
-// path "c:\images\site\a.raw" is opened as "images/site/a.raw" (the "c:\"
-// prefix dropped, every backslash made a slash). On Windows the logical path
-// is used as it is. Messages always show the logical path.
+// The program builds on POSIX hosts (Linux first). The working directory
+// stands for drive C:, so the logical path "c:\images\site\a.raw" is opened
+// as "images/site/a.raw" (the "c:\" prefix dropped, every backslash made a
+// slash). Messages always show the logical path.
 #pragma once
 
 #include <cstdio>
