@@ -195,12 +195,23 @@ def _window_word(window):
     return f"{_number(lo)}:{_number(hi)}"
 
 
-def _arguments(window, frame, values, options):
-    if frame not in ("keep", "pad"):
+def _arguments(window, frame, values, options, as_dialogue=False):
+    """The program's options: those given, the others left to the program's
+    own defaults (the window by the data, the skeleton that loses nothing,
+    the values by the result's kind)."""
+    if frame not in (None, "keep", "pad"):
         raise ValueError(f"unknown frame mode {frame!r}: use 'keep' or 'pad'")
-    skeleton, background = values
-    return ["-q", "-w", _window_word(window), "--frame", frame,
-            "--values", f"{int(skeleton)}:{int(background)}", *[str(o) for o in options]]
+    words = ["-q"]
+    if window is not None:
+        words += ["-w", _window_word(window)]
+    if as_dialogue:
+        words.append("--as-dialogue")
+    if frame is not None:
+        words += ["--frame", frame]
+    if values is not None:
+        skeleton, background = values
+        words += ["--values", f"{int(skeleton)}:{int(background)}"]
+    return [*words, *[str(o) for o in options]]
 
 
 def _with_threads(options, threads):
@@ -212,13 +223,13 @@ def _with_threads(options, threads):
     return (*options, "--threads", str(threads))
 
 
-def thin_file(path, out_folder, window=(128, 255), *, frame="keep", values=(1, 255), fmt=None, options=(),
-              program=None, timeout=None, output=None, threads=None):
+def thin_file(path, out_folder, window=None, *, frame=None, values=None, fmt=None, options=(),
+              program=None, timeout=None, output=None, threads=None, as_dialogue=False):
     """Thins one file with the program.
 
     Parameters
     ----------
-    path, out_folder, window, frame, values, fmt, options, program, timeout, threads
+    path, out_folder, window, frame, values, fmt, options, program, timeout, threads, as_dialogue
         As for `thin_files` (graph files of `options` are written where
         they say).
     output : str, optional
@@ -233,7 +244,7 @@ def thin_file(path, out_folder, window=(128, 255), *, frame="keep", values=(1, 2
     try:
         options = _with_threads(options, threads)
         output = output or result_path(path, out_folder, fmt)
-        command = [find_program(program), *_arguments(window, frame, values, options), path, output]
+        command = [find_program(program), *_arguments(window, frame, values, options, as_dialogue), path, output]
         os.makedirs(os.fspath(out_folder), exist_ok=True)
         returncode, stdout, stderr = _run(command, timeout)
     except subprocess.TimeoutExpired:
@@ -413,8 +424,8 @@ def _current_client():
         return None
 
 
-def thin_files(paths, out_folder, window=(128, 255), *, frame="keep", values=(1, 255), fmt=None, options=(),
-               program=None, client=None, timeout=None, threads=None):
+def thin_files(paths, out_folder, window=None, *, frame=None, values=None, fmt=None, options=(),
+               program=None, client=None, timeout=None, threads=None, as_dialogue=False):
     """Thins every file of `paths` into `out_folder`, in parallel.
 
     Parameters
@@ -423,11 +434,16 @@ def thin_files(paths, out_folder, window=(128, 255), *, frame="keep", values=(1,
         Image files (every format the program reads).
     out_folder : str or path-like
         Where the results go (made when missing): ``<stem>_reg.<ext>``.
-    window : (MIN, MAX) or str
+    window : (MIN, MAX) or str, optional
         Or a word the program takes ("dark", "bright", "nonzero",
-        "MIN:MAX").
-    frame, values, fmt
-        As the program's --frame, --values, --format.
+        "MIN:MAX"). None: as the program chooses by the data (8-bit
+        128:255, 1-bit non-zero, other data asks for a window).
+    frame, values, fmt : optional
+        As the program's --frame, --values, --format; None leaves the
+        program's defaults (the skeleton that loses nothing, thinned as if
+        surrounded by background; values by the result's kind).
+    as_dialogue : bool
+        The dialogue's skeleton, frame and values (--as-dialogue).
     options : sequence of str
         More program options, e.g. ``["--band", "2"]``; graph files
         (--vector, --nodes, --summary) are named per file.
@@ -455,8 +471,9 @@ def thin_files(paths, out_folder, window=(128, 255), *, frame="keep", values=(1,
     """
     options = _with_threads(options, threads)
     paths = [os.fspath(p) for p in paths]
-    settings = dict(window=window, frame=frame, values=tuple(values), fmt=fmt, program=program, timeout=timeout)
-    _arguments(window, frame, values, options)  # a bad setting fails here, once, not once a file
+    settings = dict(window=window, frame=frame, values=None if values is None else tuple(values), fmt=fmt,
+                    program=program, timeout=timeout, as_dialogue=as_dialogue)
+    _arguments(window, frame, values, options, as_dialogue)  # a bad setting fails here, once, not once a file
     if any(str(o) == "-o" or str(o).startswith("-o") and not str(o).startswith("--") for o in options):
         raise ValueError("options must not hold -o: thin_files names every result in out_folder itself")
     # every output of every file, before any run

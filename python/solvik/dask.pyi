@@ -34,30 +34,32 @@ def plan_outputs(
 def thin_file(
     path: Path,
     out_folder: Path,
-    window: Union[Tuple[Number, Number], str] = ...,
+    window: Optional[Union[Tuple[Number, Number], str]] = ...,
     *,
     frame: Optional[Frame] = ...,
-    values: Tuple[int, int] = ...,
+    values: Optional[Tuple[int, int]] = ...,
     fmt: Optional[str] = ...,
     options: Sequence[str] = ...,
     program: Optional[Path] = ...,
     timeout: Optional[float] = ...,
     output: Optional[str] = ...,
     threads: Optional[int] = ...,
+    as_dialogue: bool = ...,
 ) -> FileResult: ...
 def thin_files(
     paths: Sequence[Path],
     out_folder: Path,
-    window: Union[Tuple[Number, Number], str] = ...,
+    window: Optional[Union[Tuple[Number, Number], str]] = ...,
     *,
     frame: Optional[Frame] = ...,
-    values: Tuple[int, int] = ...,
+    values: Optional[Tuple[int, int]] = ...,
     fmt: Optional[str] = ...,
     options: Sequence[str] = ...,
     program: Optional[Path] = ...,
     client: Any = ...,
     timeout: Optional[float] = ...,
     threads: Optional[int] = ...,
+    as_dialogue: bool = ...,
 ) -> List[FileResult]: ...
 
 __all__: Sequence[str]

@@ -272,3 +272,16 @@ def test_the_program_stopped_at_its_timeout_leaves_no_temporary(tmp_path, monkey
                 inside_the_writing += bool(result.error and temporaries())
     if not inside_the_writing:
         pytest.skip("no run was stopped while it wrote its vector file")
+
+
+@needs_cli
+@pytest.mark.parametrize("as_dialogue", [False, True])
+def test_the_batch_gives_the_module_s_skeleton_by_default_and_as_the_dialogue(tmp_path, as_dialogue):
+    pytest.importorskip("dask.bag")
+    picture = blobs(5, 37, 41)
+    source = str(tmp_path / "p.raw")
+    write_raw(source, picture)
+    [result] = solvik.dask.thin_files([source], str(tmp_path / "out"), as_dialogue=as_dialogue, timeout=60)
+    assert result.error is None, result.error
+    expected = solvik.thin(picture, (128, 255), as_dialogue=as_dialogue)
+    np.testing.assert_array_equal(read_result(result.output, *picture.shape), expected)
