@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -211,6 +210,33 @@ TEST(CommandLineHabits, AGridsCoordinateSystemGoesWithItsResults) {
   EXPECT_FALSE(fs::exists(dir / "bad_reg.asc"));
 }
 
+// The options a heading line of the page names: "\-x" or "\-\-name-part"
+// at the start of the line or after a space or a quote, each "\-" a hyphen.
+std::vector<std::string> named_options(const std::string& line) {
+  std::vector<std::string> names;
+  auto hyphen = [&line](std::size_t k) { return k + 1 < line.size() && line[k] == '\\' && line[k + 1] == '-'; };
+  auto letter = [&line](std::size_t k) { return k < line.size() && ((line[k] >= 'a' && line[k] <= 'z') || line[k] == '_'); };
+  for (std::size_t k = 0; k < line.size(); ++k) {
+    if (!hyphen(k) || (k > 0 && line[k - 1] != ' ' && line[k - 1] != '\t' && line[k - 1] != '"')) continue;
+    std::string name = "-";
+    std::size_t p = k + 2;
+    if (hyphen(p)) {
+      name += '-';
+      p += 2;
+    }
+    if (!letter(p)) continue;
+    for (;;) {
+      while (letter(p)) name += line[p++];
+      if (!hyphen(p) || !letter(p + 2)) break;
+      name += '-';
+      p += 2;
+    }
+    names.push_back(name);
+    k = p - 1;
+  }
+  return names;
+}
+
 // The manual page's options, as its .TP headings name them.
 std::set<std::string> manual_options() {
   const fs::path page = fs::path(__FILE__).parent_path().parent_path().parent_path() / "docs/solvik.1";
@@ -219,12 +245,10 @@ std::set<std::string> manual_options() {
   std::set<std::string> names;
   std::string line;
   bool heading = false, in_command_line = false;
-  const std::regex option(R"((^|[\s"])(\\-(\\-)?[a-z_]+(\\-[a-z_]+)*))");
   while (std::getline(in, line)) {
     if (line.rfind(".SH", 0) == 0) in_command_line = line == ".SH COMMAND LINE";
     if (heading && in_command_line)
-      for (std::sregex_iterator m(line.begin(), line.end(), option), end; m != end; ++m)
-        names.insert(std::regex_replace((*m)[2].str(), std::regex(R"(\\-)"), "-"));
+      for (const std::string& name : named_options(line)) names.insert(name);
     heading = line == ".TP";
   }
   return names;
