@@ -110,12 +110,29 @@ class GdalSource : public ImageSource {
     if (ds) GDALClose(ds);
   }
 
+  // Lines are read a few at a time, so a tiled file is read a row of tiles
+  // at a time only if the block cache holds such a row: else every few
+  // lines would decompress the same tiles again. The cache grows to one row
+  // of blocks (and a little) unless the user chose its size; it is the
+  // width of the picture times a block's height, never the picture.
+  void hold_a_row_of_blocks(int block_y) const {
+    if (CPLGetConfigOption("GDAL_CACHEMAX", nullptr) || block_y <= 1) return;
+    std::int64_t row = 0;
+    for (GDALRasterBandH b : bands)
+      row += static_cast<std::int64_t>(columns) * block_y * GDALGetDataTypeSizeBytes(GDALGetRasterDataType(b));
+    static std::mutex lock;
+    std::lock_guard<std::mutex> hold(lock);
+    const std::int64_t want = row + row / 8 + (std::int64_t{16} << 20);
+    if (GDALGetCacheMax64() < want) GDALSetCacheMax64(want);
+  }
+
   bool read_lines(const LineSink& sink, const ReadProgress& progress, std::string* why) override {
     CaughtErrors caught(true);  // note 6
     const std::size_t width = static_cast<std::size_t>(columns);
     const std::size_t nb = bands.size();
     int block_x = 0, block_y = 0;
     GDALGetBlockSize(bands[0], &block_x, &block_y);
+    hold_a_row_of_blocks(block_y);
     constexpr std::size_t kBudget = std::size_t{4} << 20;
     int chunk = static_cast<int>(std::max<std::size_t>(1, kBudget / (width * nb * sizeof(double))));
     if (block_y > 0 && chunk > block_y) chunk -= chunk % block_y;
