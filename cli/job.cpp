@@ -1,18 +1,16 @@
 // One image of the command line: see job.h.
 //
 // Notes
-//  1. The image is read line by line and each line marked straight into the
-//     object plane (1 inside the window, 0 elsewhere, nodata 0), so a run
-//     holds the two one-byte planes of the thinning and a block of lines,
-//     whatever the input's type.
-//  2. With --window dark or bright the image is read twice more before
-//     that: once for its range, once for its histogram (Otsu's method).
-//  3. With the frame kept, 8-bit values and an integer window, the object
-//     plane is the one the dialogue's thresholding makes, so the result
-//     bytes are the dialogue's.
-//  4. Every result goes through write_outputs (outputs.h), the one place
+//  1. The run itself is the pipeline's (pipeline/pipeline.h): this file
+//     turns the options into a request (the window, or without -w the one
+//     the data calls for; the skeleton: the sound one unless --as-dialogue
+//     or --frame keep; the values by the result's kind), and reports.
+//  2. With --as-dialogue, 8-bit values and an integer window, the object is
+//     the one the dialogue's thresholding makes, so the result bytes are
+//     the dialogue's.
+//  3. Every result goes through write_outputs (outputs.h), the one place
 //     that puts files in place: an image's result, descriptor and graph
-//     files together.
+//     files together, the picture handed over a block of lines at a time.
 #include "cli/job.h"
 #include "cli/outputs.h"
 

@@ -1,8 +1,8 @@
 // One image of the command line, from its file to its result file(s).
 //
-//   Progress      a percentage on standard error that updates in place
-//   Messages      where a job's information lines go (one lock for all jobs)
-//   thin_image    read, find the window, thin, (prune, graph), write
+//   Messages      where a job's information lines, warnings and progress go
+//                 (one lock for all jobs)
+//   thin_image    open, run the pipeline on it, write every output
 //
 // A job never ends the program; its failure comes back as a reason.
 #pragma once
