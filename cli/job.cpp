@@ -40,11 +40,6 @@
 
 namespace {
 
-bool fail(std::string* why, std::string text) {
-  if (why) *why = std::move(text);
-  return false;
-}
-
 constexpr long long kLargeImage = 4LL << 20;  // pixels from which progress is shown
 
 std::string number_text(double v) {

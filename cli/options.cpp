@@ -11,6 +11,7 @@
 //  3. The list of options is kOptions alone: the parser walks it, the usage
 //     text is made from it, and a test holds the manual page to it.
 #include "cli/options.h"
+#include "platform/failure.h"
 
 #include <algorithm>
 #include <cctype>
@@ -60,11 +61,6 @@ constexpr const char* kUsageTail =
     "\n"
     "Exit status: 0 when every result was written, 1 when an image failed (each\n"
     "failure is one line on standard error), 2 for a usage error.\n";
-
-bool fail(std::string* why, std::string text) {
-  if (why) *why = std::move(text);
-  return false;
-}
 
 bool whole_int(const std::string& word, int& value) {
   const char* first = word.data();

@@ -11,6 +11,7 @@
 //     by their resolved absolute path where they do not yet, so "./a.png",
 //     a folder link and a hard link all count as the same file.
 #include "cli/outputs.h"
+#include "platform/failure.h"
 
 #include <sys/stat.h>
 
@@ -36,11 +37,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-bool fail(std::string* why, std::string text) {
-  if (why) *why = std::move(text);
-  return false;
-}
 
 // The files a graph file of that name consists of.
 std::vector<std::string> graph_file_parts(const std::string& path) {

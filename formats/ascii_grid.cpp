@@ -15,6 +15,7 @@
 //     is found from the file's length before the plane is allocated, so a
 //     hostile header cannot make the program ask for gigabytes.
 #include "formats/ascii_grid.h"
+#include "platform/failure.h"
 
 #include <charconv>
 #include <vector>
@@ -37,11 +38,6 @@ struct SeparatorTable {
 constexpr SeparatorTable kSeparator;
 
 inline bool separator(char c) { return kSeparator.is[static_cast<unsigned char>(c)]; }
-
-bool fail(std::string* why, std::string text) {
-  if (why) *why = std::move(text);
-  return false;
-}
 
 // A token as messages show it: in quotes, at most 40 characters, bytes that
 // would garble the console shown as '?'.

@@ -13,6 +13,7 @@
 //     band hands out those rows directly, so writing needs no copy of the
 //     image; GDAL's block cache is bounded at setup.
 #include "formats/gdal_raster.h"
+#include "platform/failure.h"
 
 #include "LIB/image.h"
 
@@ -35,11 +36,6 @@
 #include "platform/host.h"
 
 namespace {
-
-bool fail(std::string* why, std::string text) {
-  if (why) *why = std::move(text);
-  return false;
-}
 
 // GDAL's failures on this thread while it lives (note 1).
 class CaughtErrors {

@@ -19,14 +19,10 @@
 #include "LIB/NRUTIL.h"
 #include "LIB/image.h"
 #include "formats/image_source.h"
+#include "platform/failure.h"
 #include "platform/host.h"
 
 namespace {
-
-bool fail(std::string* why, std::string text) {
-  if (why) *why = std::move(text);
-  return false;
-}
 
 struct CloseFile {
   void operator()(FILE* f) const { std::fclose(f); }
