@@ -36,6 +36,9 @@
 // false to stop the reading (the read then fails with the sink's reason).
 using LineSink = std::function<bool(int line, const double* values)>;
 
+// The same for sources of bytes (see ImageSource::has_byte_lines).
+using ByteLineSink = std::function<bool(int line, const unsigned char* values)>;
+
 // Told the part of the image read so far, from 0 to 1. May be empty.
 using ReadProgress = std::function<void(double fraction)>;
 
@@ -63,6 +66,15 @@ class ImageSource {
   // Hands every line to `sink`, top first. False with `why` when the file
   // cannot be read completely or the sink stops.
   virtual bool read_lines(const LineSink& sink, const ReadProgress& progress, std::string* why) = 0;
+
+  // True when every pixel is a whole number from 0 to 255 and none is
+  // nodata: the lines can then be had as bytes, the same values without a
+  // double for each (marking a picture of bytes is several times faster).
+  virtual bool has_byte_lines() const { return false; }
+
+  // read_lines in bytes, for a source that has them; the base turns the
+  // doubles of read_lines into bytes.
+  virtual bool read_byte_lines(const ByteLineSink& sink, const ReadProgress& progress, std::string* why);
 
   // Called when the caller reads no more: a source that holds its pixels
   // (a bitmap) lets them go.

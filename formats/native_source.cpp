@@ -44,7 +44,8 @@ std::string size_refusal(const std::string& subject, int lines, int columns) {
 }
 
 // Hands line i of `lines` to the sink, with the progress every 256 lines.
-bool hand_over(const LineSink& sink, const ReadProgress& progress, int i, int lines, const double* values,
+template <typename Sink, typename Value>
+bool hand_over(const Sink& sink, const ReadProgress& progress, int i, int lines, const Value* values,
                std::string* why) {
   if (!sink(i, values)) return fail(why, "reading stopped at line " + std::to_string(i));
   if (progress && (i & 255) == 0) progress(static_cast<double>(i) / lines);
@@ -57,20 +58,30 @@ class RawSource : public ImageSource {
  public:
   std::string path;
 
-  bool read_lines(const LineSink& sink, const ReadProgress& progress, std::string* why) override {
+  bool has_byte_lines() const override { return true; }
+
+  bool read_byte_lines(const ByteLineSink& sink, const ReadProgress& progress, std::string* why) override {
     const File file = open_file(path, "rb", why);
     if (!file) return false;
     FILE* f = file.get();
     const std::size_t width = static_cast<std::size_t>(columns);
     std::vector<unsigned char> bytes(width);
-    std::vector<double> values(width);
     for (int i = 0; i < lines; ++i) {
       if (std::fread(bytes.data(), 1, width, f) != width)
         return fail(why, "the raster could not be read at line " + std::to_string(i));
-      for (std::size_t j = 0; j < width; ++j) values[j] = bytes[j];
-      if (!hand_over(sink, progress, i, lines, values.data(), why)) return false;
+      if (!hand_over(sink, progress, i, lines, bytes.data(), why)) return false;
     }
     return true;
+  }
+
+  bool read_lines(const LineSink& sink, const ReadProgress& progress, std::string* why) override {
+    std::vector<double> values(static_cast<std::size_t>(columns));
+    return read_byte_lines(
+        [&](int i, const unsigned char* bytes) {
+          std::copy(bytes, bytes + columns, values.begin());
+          return sink(i, values.data());
+        },
+        progress, why);
   }
 };
 
@@ -83,6 +94,14 @@ class BmpSource : public ImageSource {
   void done_reading() override {
     frucmatrice(plane, lines);
     plane = nullptr;
+  }
+
+  bool has_byte_lines() const override { return true; }
+
+  bool read_byte_lines(const ByteLineSink& sink, const ReadProgress& progress, std::string* why) override {
+    for (int i = 0; i < lines; ++i)
+      if (!hand_over(sink, progress, i, lines, plane[i], why)) return false;
+    return true;
   }
 
   bool read_lines(const LineSink& sink, const ReadProgress& progress, std::string* why) override {
@@ -159,6 +178,16 @@ bool read_grid_prj(const std::string& grid, std::string& wkt, std::string& file,
 }
 
 }  // namespace
+
+bool ImageSource::read_byte_lines(const ByteLineSink& sink, const ReadProgress& progress, std::string* why) {
+  std::vector<unsigned char> bytes(static_cast<std::size_t>(columns));
+  return read_lines(
+      [&](int line, const double* values) {
+        for (int j = 0; j < columns; ++j) bytes[static_cast<std::size_t>(j)] = static_cast<unsigned char>(values[j]);
+        return sink(line, bytes.data());
+      },
+      progress, why);
+}
 
 Georef grid_georef(const AscHeader& header) {
   Georef g;

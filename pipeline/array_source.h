@@ -35,6 +35,29 @@ class ArraySource : public ImageSource {
     columns = layout.columns;
   }
 
+  // Bytes and booleans (one byte, 0 or 1) are handed over as they lie when
+  // their columns are contiguous.
+  bool has_byte_lines() const override { return a_.element == Element::u8 || a_.element == Element::boolean; }
+
+  bool read_byte_lines(const ByteLineSink& sink, const ReadProgress& progress, std::string* why) override {
+    if (!has_byte_lines()) return ImageSource::read_byte_lines(sink, progress, why);
+    std::vector<unsigned char> gathered(a_.column_bytes == 1 ? 0 : static_cast<std::size_t>(columns));
+    for (int i = 0; i < lines; ++i) {
+      const char* line = a_.data + i * a_.line_bytes;
+      const unsigned char* values = reinterpret_cast<const unsigned char*>(line);
+      if (a_.column_bytes != 1) {
+        for (int j = 0; j < columns; ++j) gathered[static_cast<std::size_t>(j)] = static_cast<unsigned char>(line[j * a_.column_bytes]);
+        values = gathered.data();
+      }
+      if (!sink(i, values)) {
+        if (why) *why = "reading stopped at line " + std::to_string(i);
+        return false;
+      }
+      if (progress && (i & 255) == 0) progress(static_cast<double>(i) / lines);
+    }
+    return true;
+  }
+
   bool read_lines(const LineSink& sink, const ReadProgress& progress, std::string* why) override {
     std::vector<double> values(static_cast<std::size_t>(columns));
     for (int i = 0; i < lines; ++i) {

@@ -225,6 +225,57 @@ TEST(Run, CountsWhatTheWindowSelectsAndHonoursCancellation) {
   EXPECT_TRUE(never.plane.empty());
 }
 
+// A source that hands its lines over as doubles only.
+struct AsDoubles : ImageSource {
+  ImageSource& of;
+  explicit AsDoubles(ImageSource& s) : of(s) {
+    lines = s.lines;
+    columns = s.columns;
+  }
+  bool read_lines(const LineSink& sink, const ReadProgress& progress, std::string* why) override {
+    return of.read_lines(sink, progress, why);
+  }
+};
+
+// Bytes are marked straight from their lines: the same skeleton and counts
+// as through doubles, for windows with ends inside, between and beyond the
+// byte values, both skeletons, and widths around the 16 and 64 pixels the
+// marking takes at once.
+TEST(Run, ByteLinesMarkAsTheirValues) {
+  using pipeline::WindowKind;
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const struct {
+    WindowKind kind;
+    double lo, hi;
+  } windows[] = {{WindowKind::range, 128, 255}, {WindowKind::range, 127.5, 200.2}, {WindowKind::range, -9, 0},
+                 {WindowKind::range, 255, 1e9},  {WindowKind::range, 30, 20},      {WindowKind::range, nan, 9},
+                 {WindowKind::range, 0.2, 0.8},  {WindowKind::nonzero, 0, 0}};
+  std::mt19937 rng(7);
+  for (int columns : {1, 15, 16, 17, 63, 64, 65, 130}) {
+    const int lines = 1 + static_cast<int>(rng() % 40);
+    std::vector<unsigned char> v(static_cast<std::size_t>(lines * columns));
+    const unsigned top = rng() % 2 ? 256 : 3;  // all values, or a few small ones
+    for (auto& x : v) x = static_cast<unsigned char>(rng() % top * (top == 3 ? 127 : 1));
+    ArraySource bytes = source_of(v, lines, columns, Element::u8);
+    AsDoubles doubles(bytes);
+    for (const auto& w : windows)
+      for (auto kind : {SkeletonKind::sound, SkeletonKind::dialogue}) {
+        pipeline::Request r;
+        r.window = {w.kind, w.lo, w.hi};
+        r.skeleton = kind;
+        Kept a, b;
+        const pipeline::Outcome oa = pipeline::run(bytes, r, a), ob = pipeline::run(doubles, r, b);
+        SCOPED_TRACE(testing::Message() << columns << " columns, window " << w.lo << ":" << w.hi);
+        EXPECT_EQ(a.plane, b.plane);
+        EXPECT_EQ(oa.values.selected, ob.values.selected);
+        EXPECT_EQ(oa.values.valid, ob.values.valid);
+        EXPECT_EQ(oa.values.min, ob.values.min);
+        EXPECT_EQ(oa.values.max, ob.values.max);
+        EXPECT_EQ(oa.values.whole, ob.values.whole);
+      }
+  }
+}
+
 // The threads alive in this process.
 int threads_now() {
   int n = 0;
