@@ -31,6 +31,7 @@
 #include <sys/stat.h>
 #include <limits>
 #include <mutex>
+#include <type_traits>
 #include <vector>
 
 #include "platform/host.h"
@@ -122,7 +123,68 @@ class GdalSource : public ImageSource {
     if (GDALGetCacheMax64() < want) GDALSetCacheMax64(want);
   }
 
+  // Bytes with no nodata: one band as it is or through its palette, or
+  // three turned grey.
+  bool has_byte_lines() const override {
+    return byte_data && std::none_of(nodata.begin(), nodata.end(), [](const Nodata& n) { return n.has; });
+  }
+
+  bool read_byte_lines(const ByteLineSink& sink, const ReadProgress& progress, std::string* why) override {
+    if (!has_byte_lines()) return ImageSource::read_byte_lines(sink, progress, why);
+    std::vector<unsigned char> line(static_cast<std::size_t>(columns));
+    return read_blocks<unsigned char>(progress, why, [&](int y, const std::vector<std::vector<unsigned char>>& bytes,
+                                                         std::size_t at) {
+      const unsigned char* out = bytes[0].data() + at;
+      if (bands.size() == 3) {
+        for (std::size_t j = 0; j < line.size(); ++j)
+          line[j] = rounded_luma(bytes[0][at + j], bytes[1][at + j], bytes[2][at + j]);
+        out = line.data();
+      } else if (palette) {
+        for (std::size_t j = 0; j < line.size(); ++j) line[j] = palette_grey[out[j]];
+        out = line.data();
+      }
+      return sink(y, out);
+    });
+  }
+
   bool read_lines(const LineSink& sink, const ReadProgress& progress, std::string* why) override {
+    const std::size_t width = static_cast<std::size_t>(columns);
+    std::vector<double> line_values(width);
+    const auto each = [&](int y, const auto& data, std::size_t at) {
+      double* out = line_values.data();
+      if (bands.size() == 1) {
+        for (std::size_t j = 0; j < width; ++j) {
+          const double x = data[0][at + j];
+          out[j] = nodata[0].matches(x)                   ? std::numeric_limits<double>::quiet_NaN()
+                   : palette && byte_data ? palette_grey[static_cast<unsigned char>(x)]
+                                          : x;
+        }
+      } else {
+        for (std::size_t j = 0; j < width; ++j) {
+          double c[3];
+          for (int b = 0; b < 3; ++b) c[b] = data[static_cast<std::size_t>(b)][at + j];
+          const bool none = nodata[0].has && nodata[0].matches(c[0]) && nodata[1].matches(c[1]) &&
+                            nodata[2].matches(c[2]);
+          if (none)
+            out[j] = std::numeric_limits<double>::quiet_NaN();
+          else if (byte_data)
+            out[j] = byte_luma(c[0], c[1], c[2]);
+          else
+            out[j] = luma(c[0], c[1], c[2]);
+        }
+      }
+      return sink(y, out);
+    };
+    if (byte_data) return read_blocks<unsigned char>(progress, why, each);
+    return read_blocks<double>(progress, why, each);
+  }
+
+ private:
+  // Reads the bands a few lines at a time as `T` (Byte or Float64) and calls
+  // `line(y, data, at)` for each line y, whose values in band b start at
+  // data[b][at].
+  template <typename T, typename Line>
+  bool read_blocks(const ReadProgress& progress, std::string* why, const Line& line) {
     CaughtErrors caught(true);  // note 6
     const std::size_t width = static_cast<std::size_t>(columns);
     const std::size_t nb = bands.size();
@@ -133,55 +195,19 @@ class GdalSource : public ImageSource {
     int chunk = static_cast<int>(std::max<std::size_t>(1, kBudget / (width * nb * sizeof(double))));
     if (block_y > 0 && chunk > block_y) chunk -= chunk % block_y;
     chunk = std::min(chunk, lines);
-    const bool read_bytes = byte_data;
-    std::vector<std::vector<double>> real(nb);
-    std::vector<std::vector<unsigned char>> bytes(nb);
-    for (std::size_t b = 0; b < nb; ++b) {
-      if (read_bytes)
-        bytes[b].resize(width * static_cast<std::size_t>(chunk));
-      else
-        real[b].resize(width * static_cast<std::size_t>(chunk));
-    }
-    std::vector<double> line_values(width);
+    std::vector<std::vector<T>> data(nb, std::vector<T>(width * static_cast<std::size_t>(chunk)));
     for (int y = 0; y < lines; y += chunk) {
       const int n = std::min(chunk, lines - y);
       for (std::size_t b = 0; b < nb; ++b) {
-        void* buffer = read_bytes ? static_cast<void*>(bytes[b].data()) : static_cast<void*>(real[b].data());
-        const CPLErr err = GDALRasterIO(bands[b], GF_Read, 0, y, columns, n, buffer, columns, n,
-                                        read_bytes ? GDT_Byte : GDT_Float64, 0, 0);
+        const CPLErr err = GDALRasterIO(bands[b], GF_Read, 0, y, columns, n, data[b].data(), columns, n,
+                                        std::is_same_v<T, double> ? GDT_Float64 : GDT_Byte, 0, 0);
         if (err != CE_None || caught.failed())
           return fail(why, caught.reason("it could not be read") + " (lines " + std::to_string(y) + " to " +
                                std::to_string(y + n - 1) + ")");
       }
-      for (int k = 0; k < n; ++k) {
-        const std::size_t at = static_cast<std::size_t>(k) * width;
-        double* out = line_values.data();
-        if (nb == 1 && read_bytes) {
-          const unsigned char* v = bytes[0].data() + at;
-          for (std::size_t j = 0; j < width; ++j) {
-            const double x = v[j];
-            out[j] = nodata[0].matches(x) ? std::numeric_limits<double>::quiet_NaN() : palette ? palette_grey[v[j]] : x;
-          }
-        } else if (nb == 1) {
-          const double* v = real[0].data() + at;
-          for (std::size_t j = 0; j < width; ++j)
-            out[j] = nodata[0].matches(v[j]) ? std::numeric_limits<double>::quiet_NaN() : v[j];
-        } else {
-          for (std::size_t j = 0; j < width; ++j) {
-            double c[3];
-            for (int b = 0; b < 3; ++b) c[b] = read_bytes ? bytes[b][at + j] : real[b][at + j];
-            const bool none = nodata[0].has && nodata[0].matches(c[0]) && nodata[1].matches(c[1]) &&
-                              nodata[2].matches(c[2]);
-            if (none)
-              out[j] = std::numeric_limits<double>::quiet_NaN();
-            else if (read_bytes)
-              out[j] = byte_luma(c[0], c[1], c[2]);
-            else
-              out[j] = luma(c[0], c[1], c[2]);
-          }
-        }
-        if (!sink(y + k, out)) return fail(why, "reading stopped at line " + std::to_string(y + k));
-      }
+      for (int k = 0; k < n; ++k)
+        if (!line(y + k, data, static_cast<std::size_t>(k) * width))
+          return fail(why, "reading stopped at line " + std::to_string(y + k));
       if (progress) progress(static_cast<double>(y + n) / lines);
     }
     return true;

@@ -54,6 +54,14 @@ std::vector<double> line_of(const std::string& path, int band = 0) {
     got.assign(v, v + source->columns);
     return true;
   }, nullptr, &why)) << why;
+  if (source->has_byte_lines()) {  // the same values as bytes
+    std::vector<double> bytes;
+    EXPECT_TRUE(source->read_byte_lines([&](int, const unsigned char* v) {
+      bytes.assign(v, v + source->columns);
+      return true;
+    }, nullptr, &why)) << why;
+    EXPECT_EQ(bytes, got) << path;
+  }
   return got;
 }
 
