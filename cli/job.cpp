@@ -129,6 +129,13 @@ struct NeedsWindow : Failure {
   using Failure::Failure;
 };
 
+// Seconds with three decimals.
+std::string fixed_text(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", v);
+  return text;
+}
+
 std::string number_range(double lo, double hi) { return number_text(lo) + " to " + number_text(hi); }
 
 NeedsWindow needs_window(const ImageSource& source, long long finite, double lo, double hi) {
@@ -237,8 +244,12 @@ bool thin_opened(const ImageJob& job, const Options& o, Messages& messages, Imag
   request.prune = o.prune;
   request.graph = !job.vector_file.empty() || !job.nodes_file.empty() || !job.summary_file.empty();
   request.progress = [&](pipeline::Stage stage, double f) {
-    if (stage == pipeline::Stage::reading) progress.at(0.4 * f, "reading");
-    else progress.at(0.4 + 0.45 * f, "thinning");
+    switch (stage) {
+      case pipeline::Stage::reading: progress.at(0.4 * f, "reading"); break;
+      case pipeline::Stage::thinning: progress.at(0.4 + 0.35 * f, "thinning"); break;
+      case pipeline::Stage::finishing: progress.at(0.75 + 0.1 * f, "finishing"); break;
+      case pipeline::Stage::writing: break;  // the sink tells its own
+    }
   };
   FileSink sink(job, o, carried, settings, source, check_grid, progress);
   pipeline::Outcome outcome;
@@ -258,6 +269,11 @@ bool thin_opened(const ImageJob& job, const Options& o, Messages& messages, Imag
   }
   if (const std::string note = window_note(outcome); !note.empty()) messages.warning(job.input + ": " + note);
   progress.at(1, "done");
+  if (o.timings) {
+    const pipeline::Outcome::Seconds& s = outcome.seconds;
+    messages.warning(job.input + ": reading " + fixed_text(s.reading) + " s, thinning " + fixed_text(s.thinning) +
+                     " s, finishing " + fixed_text(s.finishing) + " s, writing " + fixed_text(s.writing) + " s");
+  }
   return true;
 }
 

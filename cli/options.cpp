@@ -262,6 +262,8 @@ const OptionSpec kOptions[] = {
      [](const std::string&, Options& o, Action&, std::string*) { return o.quiet = true; }},
     {nullptr, "--progress", nullptr, "show progress even when standard error is no\nterminal",
      [](const std::string&, Options& o, Action&, std::string*) { return o.progress = true; }},
+    {nullptr, "--timings", nullptr, "after each image, the seconds spent reading,\nthinning, finishing and writing (standard error)",
+     [](const std::string&, Options& o, Action&, std::string*) { return o.timings = true; }},
     {"-h", "--help", nullptr, "this text",
      [](const std::string&, Options&, Action& a, std::string*) {
        a = Action::help;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -249,9 +250,29 @@ void clear_border(bitplane::Plane& bits, int L, int C) {
   }
 }
 
+// The stages' wall times: each start() tells the progress callback and puts
+// the time since the last one in the stage that ended.
+class Clock {
+ public:
+  explicit Clock(const Request& r) : r_(r) {}
+  void start(Stage stage, double* ended) {
+    stop(ended);
+    if (r_.progress) r_.progress(stage, 0);
+  }
+  void stop(double* ended) {
+    const auto now = std::chrono::steady_clock::now();
+    *ended += std::chrono::duration<double>(now - last_).count();
+    last_ = now;
+  }
+
+ private:
+  const Request& r_;
+  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+};
+
 // The skeleton on a bit plane, one border cell on every side when the frame
 // is padded (always for the sound skeleton).
-void bit_road(ImageSource& source, const Request& request, Outcome& outcome, Sink& sink) {
+void bit_road(ImageSource& source, const Request& request, Outcome& outcome, Sink& sink, Clock& clock) {
   const int lines = source.lines, columns = source.columns;
   const bool sound = request.skeleton == SkeletonKind::sound;
   const int border = sound || request.frame == FrameMode::pad ? 1 : 0;
@@ -276,14 +297,14 @@ void bit_road(ImageSource& source, const Request& request, Outcome& outcome, Sin
   source.done_reading();
   check(request.cancel);
 
-  if (request.progress) request.progress(Stage::thinning, 0);
-  if (sound) {
-    outcome.passes = sound_skeleton_bits(bits, L, C, request.threads);
-  } else {
-    outcome.passes = thin_bits(bits, L, C, request.threads);
-    check(request.cancel);
+  clock.start(Stage::thinning, &outcome.seconds.reading);
+  outcome.passes = sound ? sound_thin_bits(bits, L, C, request.threads) : thin_bits(bits, L, C, request.threads);
+  check(request.cancel);
+  clock.start(Stage::finishing, &outcome.seconds.thinning);
+  if (sound)
+    sound_finish_bits(bits, L, C, request.threads);
+  else
     finish_bit_plane(bits, L, C, request.threads);
-  }
   check(request.cancel);
 
   if (border) clear_border(bits, L, C);  // end points grown into the padding are not the picture's
@@ -292,8 +313,9 @@ void bit_road(ImageSource& source, const Request& request, Outcome& outcome, Sin
     if (request.prune > 0) outcome.pruned = prune_skeleton(mask, request.prune);
     if (request.graph) outcome.graph = build_graph(mask);
   }
-  if (request.progress) request.progress(Stage::thinning, 1);
+  clock.start(Stage::writing, &outcome.seconds.finishing);
   sink.write(BitPicture(bits, border, lines, columns, request), outcome);
+  clock.stop(&outcome.seconds.writing);
 }
 
 }  // namespace
@@ -382,6 +404,7 @@ Window otsu_window(ImageSource& source, WindowKind side, double& threshold, long
 }
 
 Outcome run(ImageSource& source, const Request& request, Sink& sink) {
+  Clock clock(request);
   Outcome outcome;
   outcome.georef = source.georef;
   outcome.window = request.window;
@@ -392,7 +415,7 @@ Outcome run(ImageSource& source, const Request& request, Sink& sink) {
     outcome.threshold = threshold;
   }
 
-  bit_road(source, request, outcome, sink);
+  bit_road(source, request, outcome, sink, clock);
   return outcome;
 }
 

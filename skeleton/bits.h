@@ -29,3 +29,8 @@ void finish_bit_plane(bitplane::Plane& skeleton, int nb_lig, int nb_col, int thr
 // (frame clear). The bits of sound_skeleton_planes' result, for every
 // thread count. Memory: two more bit planes while it runs.
 int sound_skeleton_bits(bitplane::Plane& object, int nb_lig, int nb_col, int threads = 0);
+
+// sound_skeleton_bits in its two steps, for callers that time or report
+// them: the thinning passes (returned), then the cleaning and the spurs.
+int sound_thin_bits(bitplane::Plane& object, int nb_lig, int nb_col, int threads = 0);
+void sound_finish_bits(bitplane::Plane& object, int nb_lig, int nb_col, int threads = 0);

@@ -47,6 +47,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -216,10 +217,15 @@ class Sound {
   // again; returns the thinning passes.
   int run() {
     const int passes = thin();
+    finish();
+    return passes;
+  }
+
+  // The cleaning, the spurs, the cleaning again.
+  void finish() {
     clean(true);
     prune();
     clean(false);
-    return passes;
   }
 
   // Thinning passes until one deletes nothing; returns how many ran.
@@ -573,15 +579,36 @@ int sound_skeleton_planes(unsigned char** tab, unsigned char** tab2, int nb_lig,
   return passes;
 }
 
-int sound_skeleton_bits(bitplane::Plane& object, int nb_lig, int nb_col, int threads) {
-  skeleton_contract::check_sizes("sound_skeleton_bits", nb_lig, nb_col);
-  const int workers = parallel::workers_for(threads, nb_lig, nb_col);
-  if (nb_lig < 3 || nb_col < 3) {  // nothing inside the frame
+namespace {
+
+// A Sound over the caller's bits, loaded, or null when nothing lies inside
+// the frame (the bits are then cleared).
+std::unique_ptr<Sound> sound_over(bitplane::Plane& object, int nb_lig, int nb_col, int threads, const char* name) {
+  skeleton_contract::check_sizes(name, nb_lig, nb_col);
+  if (nb_lig < 3 || nb_col < 3) {
     for (int i = 0; i < nb_lig; ++i)
       for (int d = 1; d <= object.words(); ++d) object.row(i)[d] = 0;
-    return 1;
+    return nullptr;
   }
-  Sound sound(nullptr, nullptr, object, nb_lig, nb_col);
-  parallel::by_lines(nb_lig, workers, [&](int first, int last) { sound.load(first, last); });
-  return sound.run();
+  auto sound = std::make_unique<Sound>(nullptr, nullptr, object, nb_lig, nb_col);
+  parallel::by_lines(nb_lig, parallel::workers_for(threads, nb_lig, nb_col),
+                     [&](int first, int last) { sound->load(first, last); });
+  return sound;
+}
+
+}  // namespace
+
+int sound_thin_bits(bitplane::Plane& object, int nb_lig, int nb_col, int threads) {
+  const auto sound = sound_over(object, nb_lig, nb_col, threads, "sound_thin_bits");
+  return sound ? sound->thin() : 1;
+}
+
+void sound_finish_bits(bitplane::Plane& object, int nb_lig, int nb_col, int threads) {
+  if (const auto sound = sound_over(object, nb_lig, nb_col, threads, "sound_finish_bits")) sound->finish();
+}
+
+int sound_skeleton_bits(bitplane::Plane& object, int nb_lig, int nb_col, int threads) {
+  const int passes = sound_thin_bits(object, nb_lig, nb_col, threads);
+  sound_finish_bits(object, nb_lig, nb_col, threads);
+  return passes;
 }
