@@ -14,6 +14,7 @@
 
 #include "formats/image_source.h"
 #include "pipeline/pipeline.h"
+#include "platform/failure.h"
 
 namespace pipeline {
 
@@ -35,7 +36,7 @@ class ArraySource : public ImageSource {
     columns = layout.columns;
   }
 
-  bool read_lines(const LineSink& sink, const ReadProgress& progress, std::string* why) override {
+  void read_lines(const LineSink& sink, const ReadProgress& progress) override {
     std::vector<double> values(static_cast<std::size_t>(columns));
     for (int i = 0; i < lines; ++i) {
       const char* line = a_.data + i * a_.line_bytes;
@@ -52,13 +53,9 @@ class ArraySource : public ImageSource {
         case Element::f32: fill<float>(line, values); break;
         case Element::f64: fill<double>(line, values); break;
       }
-      if (!sink(i, values.data())) {
-        if (why) *why = "reading stopped at line " + std::to_string(i);
-        return false;
-      }
+      if (!sink(i, values.data())) throw Failure("reading stopped at line " + std::to_string(i));
       if (progress && (i & 255) == 0) progress(static_cast<double>(i) / lines);
     }
-    return true;
   }
 
  private:

@@ -23,23 +23,17 @@ void check(const std::atomic<bool>* cancel) {
   if (cancel && cancel->load(std::memory_order_relaxed)) throw Cancelled();
 }
 
-// Reads every line into `f`, turning a reader's refusal into a Failure.
+// Reads every line into `f`; a reader's refusal is its Failure, a cancel
+// stops the reading at the next line.
 template <typename F>
 void read_all(ImageSource& source, const std::atomic<bool>* cancel, const ReadProgress& progress, F f) {
-  std::string why;
-  bool cancelled = false;
-  const bool ok = source.read_lines(
+  source.read_lines(
       [&](int line, const double* values) {
-        if (cancel && cancel->load(std::memory_order_relaxed)) {
-          cancelled = true;
-          return false;
-        }
+        check(cancel);
         f(line, values);
         return true;
       },
-      progress, &why);
-  if (cancelled) throw Cancelled();
-  if (!ok) throw Failure(why);
+      progress);
 }
 
 // Marks each line of the source through `put(line, values, inside)` and
