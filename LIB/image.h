@@ -82,9 +82,9 @@ int write_bmp_rows(const char* Nom, const std::function<void(int line, unsigned 
 unsigned char** ChargeBMP(const char* Name, int* NbCol, int* NbLig, int* Type, Color32** ColorMAP);
 
 // ChargeBMP that never gives null: where ChargeBMP gives null it throws a
-// Failure with a sentence saying what the file is ("32 bits per pixel; only
-// 8- and 24-bit bitmaps are read", "not a regular file", ...), or
-// std::bad_alloc when memory cannot be had. The out parameters and the
+// Failure (a std::runtime_error) with a sentence saying what the file is
+// ("32 bits per pixel; only 8- and 24-bit bitmaps are read", "not a regular
+// file", ...), or std::bad_alloc when memory cannot be had. The out parameters and the
 // palette area are as ChargeBMP leaves them.
 unsigned char** load_bmp(const char* Name, int* NbCol, int* NbLig, int* Type, Color32** ColorMAP);
 
