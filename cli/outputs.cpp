@@ -278,6 +278,7 @@ bool write_outputs(const ImageJob& job, const Options& o, const RowSource& rows,
       return fail(why, "the nodes " + job.nodes_file + " could not be written: " + failure.what());
     }
 #else
+    (void)o;
     if (!job.vector_file.empty() || !job.nodes_file.empty())
       return fail(why, "vector files need GDAL, which this build of solvik lacks");
 #endif
