@@ -3,6 +3,7 @@
 //   TBuff        bytes of one stored row
 //   SauveBMP     write a matrix (8-bit with a palette, or 24-bit)
 //   ChargeBMP    read a file into a new matrix
+//   load_bmp     the same, saying why it cannot
 //
 // Notes:
 //  1. The 54-byte header is moved through a byte buffer, field by field,
@@ -21,11 +22,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "LIB/NRUTIL.h"
+#include "platform/failure.h"
 #include "platform/host.h"
 
 namespace {
@@ -111,31 +114,18 @@ unsigned char** new_matrix(long long larg, int NbLig) {
   return ucmatrice(larg > 0 ? static_cast<int>(larg) : 1, NbLig > 0 ? NbLig : 1);
 }
 
-// A refusal with its reason; always null.
-unsigned char** refuse(BmpRefusal* refusal, std::string reason) {
-  if (refusal) refusal->reason = std::move(reason);
-  return nullptr;
-}
-
-unsigned char** out_of_memory(BmpRefusal* refusal) {
-  if (refusal) {
-    refusal->out_of_memory = true;
-    refusal->reason = "not enough memory";
-  }
-  return nullptr;
-}
-
 // Everything ChargeBMP does between opening and closing the file. CM is the
 // palette area, which receives the file's palette for 8-bit files. Out
 // parameters are written as soon as they are known (Type, then NbCol and
-// NbLig, then Type again after the palette). Result: the matrix, or null;
-// nothing allocated here outlives a null result.
-unsigned char** read_bmp(FILE* f, int* NbCol, int* NbLig, int* Type, Color32* CM, BmpRefusal* why) {
+// NbLig, then Type again after the palette). Result: the matrix; a refusal
+// is a Failure, memory std::bad_alloc, and nothing allocated here outlives
+// either.
+unsigned char** read_bmp(FILE* f, int* NbCol, int* NbLig, int* Type, Color32* CM) {
   unsigned char BuffHeader[kHeaderBytes];
   if (std::fread(BuffHeader, kHeaderBytes, 1, f) != 1)
-    return refuse(why, "the file is shorter than the 54-byte header of a bitmap");
+    throw Failure("the file is shorter than the 54-byte header of a bitmap");
   const BMP_Header h = unpack_header(BuffHeader);
-  if (h.BfType != kSignature) return refuse(why, "not a bitmap (the file does not start with \"BM\")");
+  if (h.BfType != kSignature) throw Failure("not a bitmap (the file does not start with \"BM\")");
 
   int taille = 0;
   if (h.BiBitCount == 8 && h.BfOffBits == kOffset8) {
@@ -145,20 +135,20 @@ unsigned char** read_bmp(FILE* f, int* NbCol, int* NbLig, int* Type, Color32* CM
     taille = 3;
     *Type = 2;
   } else if (h.BiBitCount == 8 || h.BiBitCount == 24) {
-    return refuse(why, std::to_string(h.BiBitCount) + " bits per pixel with pixel data at offset " +
-                           std::to_string(h.BfOffBits) + "; only " +
-                           (h.BiBitCount == 8 ? "offset 1078, after a 256-entry palette," : "offset 54") + " is read");
+    throw Failure(std::to_string(h.BiBitCount) + " bits per pixel with pixel data at offset " +
+                  std::to_string(h.BfOffBits) + "; only " +
+                  (h.BiBitCount == 8 ? "offset 1078, after a 256-entry palette," : "offset 54") + " is read");
   } else {
-    return refuse(why, std::to_string(h.BiBitCount) + " bits per pixel; only 8- and 24-bit bitmaps are read");
+    throw Failure(std::to_string(h.BiBitCount) + " bits per pixel; only 8- and 24-bit bitmaps are read");
   }
-  if (h.BiCompression == kCompressionRle8) return refuse(why, "RLE compression; only uncompressed bitmaps are read");
+  if (h.BiCompression == kCompressionRle8) throw Failure("RLE compression; only uncompressed bitmaps are read");
 
   // A top-down file stores a negative height, that is BiHeight >= 2^31 read
   // unsigned, so the one limit refuses it too.
-  if (h.BiHeight >= 0x80000000u) return refuse(why, "rows stored top-down (negative height); only bottom-up bitmaps are read");
+  if (h.BiHeight >= 0x80000000u) throw Failure("rows stored top-down (negative height); only bottom-up bitmaps are read");
   if (h.BiWidth > static_cast<std::uint32_t>(kBmpMaxSide) || h.BiHeight > static_cast<std::uint32_t>(kBmpMaxSide))
-    return refuse(why, std::to_string(h.BiWidth) + " columns and " + std::to_string(h.BiHeight) +
-                           " lines; bitmaps of at most 32767 in each direction are read");
+    throw Failure(std::to_string(h.BiWidth) + " columns and " + std::to_string(h.BiHeight) +
+                  " lines; bitmaps of at most 32767 in each direction are read");
   const int width = static_cast<int>(h.BiWidth);
   const int height = static_cast<int>(h.BiHeight);
   *NbCol = width;
@@ -167,7 +157,7 @@ unsigned char** read_bmp(FILE* f, int* NbCol, int* NbLig, int* Type, Color32* CM
   if (taille == 1) {
     unsigned char pal[kPaletteBytes];
     if (std::fread(pal, 4, kPaletteEntries, f) != static_cast<std::size_t>(kPaletteEntries))
-      return refuse(why, "the file ends inside its palette");
+      throw Failure("the file ends inside its palette");
     for (int k = 0; k < kPaletteEntries; ++k) {
       CM[k] = Color32{pal[4 * k], pal[4 * k + 1], pal[4 * k + 2], pal[4 * k + 3]};
     }
@@ -189,17 +179,16 @@ unsigned char** read_bmp(FILE* f, int* NbCol, int* NbLig, int* Type, Color32* CM
   const long long need = static_cast<long long>(taille == 1 ? kOffset8 : kOffset24) + height * row_bytes;
   const long long have = host_file_size(f);
   if (have < need)
-    return refuse(why, "the file holds " + std::to_string(have) + " bytes, but its header needs " +
-                           std::to_string(need));
+    throw Failure("the file holds " + std::to_string(have) + " bytes, but its header needs " + std::to_string(need));
 
-  unsigned char** Mat = new_matrix(larg, height);
-  if (!Mat) return out_of_memory(why);
   std::vector<unsigned char> BuffTmp(static_cast<std::size_t>(row_bytes), 0);
+  unsigned char** Mat = new_matrix(larg, height);
+  if (!Mat) throw std::bad_alloc();
   const std::size_t tbuff = BuffTmp.size();
   for (int i = height - 1; i >= 0 && tbuff > 0; --i) {
     if (std::fread(BuffTmp.data(), 1, tbuff, f) != tbuff) {
       frucmatrice(Mat, height);
-      return refuse(why, "the file could not be read at line " + std::to_string(i));
+      throw Failure("the file could not be read at line " + std::to_string(i));
     }
     std::memcpy(Mat[i], BuffTmp.data(), static_cast<std::size_t>(larg));
   }
@@ -280,27 +269,29 @@ int write_bmp_rows(const char* Nom, const std::function<void(int line, unsigned 
 }
 
 unsigned char** ChargeBMP(const char* Name, int* NbCol, int* NbLig, int* Type, Color32** ColorMAP) {
-  return ChargeBMP(Name, NbCol, NbLig, Type, ColorMAP, nullptr);
+  try {
+    return load_bmp(Name, NbCol, NbLig, Type, ColorMAP);
+  } catch (const std::exception&) {  // a refusal or no memory: null, as the dialogue's codec answers
+    return nullptr;
+  }
 }
 
-unsigned char** ChargeBMP(const char* Name, int* NbCol, int* NbLig, int* Type, Color32** ColorMAP,
-                          BmpRefusal* refusal) {
+unsigned char** load_bmp(const char* Name, int* NbCol, int* NbLig, int* Type, Color32** ColorMAP) {
   auto* CM = static_cast<Color32*>(std::calloc(kPaletteEntries, sizeof(Color32)));
   const bool palette_wanted = ColorMAP && *ColorMAP;
   // from here on the caller owns the area whenever it asked for one
   if (palette_wanted) *ColorMAP = CM;
-  if (!CM) return out_of_memory(refusal);
+  if (!CM) throw std::bad_alloc();
+  // released on every path when the caller asked for none
+  struct Area {
+    Color32* area;
+    ~Area() { std::free(area); }
+  } const unwanted{palette_wanted ? nullptr : CM};
 
-  unsigned char** Mat = nullptr;
-  std::string why;
-  if (!Name) {
-    refuse(refusal, "no file name");
-  } else if (FILE* f = open_regular(Name, "rb", &why)) {
-    Mat = read_bmp(f, NbCol, NbLig, Type, CM, refusal);
-    std::fclose(f);
-  } else {
-    refuse(refusal, why);
-  }
-  if (!palette_wanted) std::free(CM);
-  return Mat;
+  if (!Name) throw Failure("no file name");
+  struct CloseFile {
+    FILE* f;
+    ~CloseFile() { std::fclose(f); }
+  } const file{open_regular(Name, "rb")};
+  return read_bmp(file.f, NbCol, NbLig, Type, CM);
 }

@@ -6,6 +6,7 @@
 //   Color32      one palette entry (B, G, R, O)
 //   TBuff        bytes of one stored row (pixel bytes padded to 4)
 //   ChargeBMP    read a file into a new row-pointer matrix
+//   load_bmp     the same, saying why it cannot
 //   SauveBMP     write a matrix to a file
 //   write_bmp_rows   the same, lines handed out one at a time
 //   rounded_luma, luma   the grey of a colour (ITU-R BT.601 weights)
@@ -14,7 +15,8 @@
 // Type codes: 0 8-bit with the grey-ramp palette, 1 8-bit with any other
 // palette, 2 24-bit (three bytes per pixel in file order: blue, green, red).
 // Nothing here prints, keeps state or ends the program: failure is reported
-// through the result alone (null, or -1 against 0).
+// through the result alone (null, or -1 against 0), as the dialogue's codec
+// does, or by load_bmp as a Failure (platform/failure.h) with the reason.
 #pragma once
 
 #include <cstdint>
@@ -79,17 +81,12 @@ int write_bmp_rows(const char* Nom, const std::function<void(int line, unsigned 
 // A width or height of 0 is read: the matrix, not null, then holds no pixel.
 unsigned char** ChargeBMP(const char* Name, int* NbCol, int* NbLig, int* Type, Color32** ColorMAP);
 
-// Why ChargeBMP gave null: memory that could not be had, or a sentence
-// saying what the file is ("32 bits per pixel; only 8- and 24-bit bitmaps
-// are read", "not a regular file", ...).
-struct BmpRefusal {
-  bool out_of_memory = false;
-  std::string reason;
-};
-
-// ChargeBMP, saying why it gave null when `refusal` is not null.
-unsigned char** ChargeBMP(const char* Name, int* NbCol, int* NbLig, int* Type, Color32** ColorMAP,
-                          BmpRefusal* refusal);
+// ChargeBMP that never gives null: where ChargeBMP gives null it throws a
+// Failure (a std::runtime_error) with a sentence saying what the file is
+// ("32 bits per pixel; only 8- and 24-bit bitmaps are read", "not a regular
+// file", ...), or std::bad_alloc when memory cannot be had. The out parameters and the
+// palette area are as ChargeBMP leaves them.
+unsigned char** load_bmp(const char* Name, int* NbCol, int* NbLig, int* Type, Color32** ColorMAP);
 
 // The grey of a colour of 8-bit channels: (19595 R + 38470 G + 7471 B +
 // 32768) >> 16, the BT.601 luma rounded. Every reader of colour pictures

@@ -8,6 +8,7 @@
 #include "app/state.h"
 #include "app/files.h"
 #include "platform/console.h"
+#include "platform/failure.h"
 #include "platform/host.h"
 #include "app/phases.h"
 
@@ -69,18 +70,31 @@ std::string ask_name(const char* prompt) {
 // Opens the input image as f1 for the raster and ascii readers.
 void open_input(const std::string& nomim1, const char* mode) {
   std::string why;
-  f1 = open_regular(host_path(nomim1), mode, &why);
+  f1 = nullptr;
+  try {
+    f1 = open_regular(host_path(nomim1), mode);
+  } catch (const Failure& failure) {
+    why = failure.what();
+  }
   if (!f1) stop_no_file(nomim1, why);
 }
 
 void read_bitmap(const std::string& nomim1) {
   int bmp_type = 0;
   Color32* palette = nullptr;
-  BmpRefusal refusal;
-  tab2 = ChargeBMP(host_path(nomim1).c_str(), &nb_col, &nb_lig, &bmp_type, &palette, &refusal);
-  if (!tab2 && refusal.out_of_memory)
+  std::string why;
+  bool no_memory = false;
+  tab2 = nullptr;
+  try {
+    tab2 = load_bmp(host_path(nomim1).c_str(), &nb_col, &nb_lig, &bmp_type, &palette);
+  } catch (const std::bad_alloc&) {
+    no_memory = true;
+  } catch (const Failure& failure) {
+    why = failure.what();
+  }
+  if (no_memory)
     stop_run(con_format("\n\tNot enough memory for an image of %d lines of %d columns.\n", nb_lig, nb_col));
-  if (!tab2) stop_no_file(nomim1, refusal.reason);
+  if (!tab2) stop_no_file(nomim1, why);
   if (nb_lig < 1 || nb_col < 1)
     stop_run(con_format("\n\tThe bitmap %s has %d lines and %d columns: an image needs at least one of each.\n",
                         nomim1.c_str(), nb_lig, nb_col));

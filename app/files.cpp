@@ -8,6 +8,7 @@
 #include "formats/ascii_grid.h"
 #include "formats/raster.h"
 #include "platform/console.h"
+#include "platform/failure.h"
 #include "platform/host.h"
 
 namespace {
@@ -60,10 +61,12 @@ void print_progress(int line) { con_progress(line); }
 // on: the values are known.
 void create_asked_descriptor() {
   if (descriptor_to_create.empty()) return;
-  std::string why;
-  if (!write_atomically(host_path(descriptor_to_create), through(f1d, "w", write_state_descriptor), &why))
+  try {
+    write_atomically(host_path(descriptor_to_create), through(f1d, "w", write_state_descriptor));
+  } catch (const Failure& failure) {
     con_printf("\n\tThe descriptor %s could not be created (%s); the run goes on.\n", descriptor_to_create.c_str(),
-               why.c_str());
+               failure.what());
+  }
   descriptor_to_create.clear();
 }
 
@@ -71,19 +74,35 @@ void create_asked_descriptor() {
 
 void write_result(const std::string& logical, const std::function<bool(const std::string& tmp_host)>& writer) {
   std::string why;
-  if (!write_atomically(host_path(logical), writer, &why))
-    stop_run(con_format("\n\tThe result %s could not be written: %s.\n", logical.c_str(), why.c_str()));
+  try {
+    write_atomically(host_path(logical), writer);
+    return;
+  } catch (const Failure& failure) {
+    why = failure.what();
+  }
+  stop_run(con_format("\n\tThe result %s could not be written: %s.\n", logical.c_str(), why.c_str()));
 }
 
 // --- rasters ------------------------------------------------------------------
 
 void ChargeDescr(const std::string& nomdescr) {
   std::string why;
-  f1d = open_regular(host_path(nomdescr), "r", &why);
+  f1d = nullptr;
+  try {
+    f1d = open_regular(host_path(nomdescr), "r");
+  } catch (const Failure& failure) {
+    why = failure.what();
+  }
   if (f1d) {
     ClosesAtEnd closes(f1d);
     RasterDescriptor d = state_descriptor();
-    const bool fits = read_descriptor(f1d, d, &why);
+    bool fits = true;
+    try {
+      read_descriptor(f1d, d);
+    } catch (const Failure& failure) {
+      fits = false;
+      why = failure.what();
+    }
     nb_lig = d.nb_lig;
     nb_col = d.nb_col;
     type = d.type;
@@ -140,15 +159,18 @@ void SauveDescr(const std::string& nomdescr) { write_result(nomdescr, through(f2
 void SauveRAW(const std::string& nomim) { write_result(nomim, through(f2, "wb", write_result_rows)); }
 
 void SauveRasterPair(const std::string& nomim, const std::string& nomdescr) {
-  std::string why;
-  std::size_t failed = 0;
+  std::string why, failed;
   // both files are written and both targets checked before either moves:
   // the message names the one that failed, and neither earlier file changes
-  if (!write_atomically({{host_path(nomim), through(f2, "wb", write_result_rows)},
-                         {host_path(nomdescr), through(f2d, "w", write_state_descriptor)}},
-                        &why, &failed))
-    stop_run(con_format("\n\tThe result %s could not be written: %s.\n", (failed == 1 ? nomdescr : nomim).c_str(),
-                        why.c_str()));
+  try {
+    write_atomically({{host_path(nomim), through(f2, "wb", write_result_rows)},
+                      {host_path(nomdescr), through(f2d, "w", write_state_descriptor)}});
+    return;
+  } catch (const FileFailure& failure) {
+    why = failure.what();
+    failed = failure.path == host_path(nomdescr) ? nomdescr : nomim;
+  }
+  stop_run(con_format("\n\tThe result %s could not be written: %s.\n", failed.c_str(), why.c_str()));
 }
 
 // --- ascii grids ----------------------------------------------------------------
@@ -167,7 +189,13 @@ void ChargeASC(const std::string& nomim) {
   AscHeader header;
   header.nodata = nodata;
   std::string why;
-  const bool header_read = asc_read_header(tokens, header, &why);
+  bool header_read = true;
+  try {
+    asc_read_header(tokens, header);
+  } catch (const Failure& failure) {
+    header_read = false;
+    why = failure.what();
+  }
   std::snprintf(texte, sizeof texte, "%s", header.keyword.c_str());
   nb_col = header.nb_col;
   nb_lig = header.nb_lig;
@@ -186,14 +214,25 @@ void ChargeASC(const std::string& nomim) {
   if (!tokens.could_hold(static_cast<long long>(nb_lig) * nb_col)) {
     // The file is too short for its header: find the first value that is
     // missing (or wrong) without allocating the announced plane.
-    if (asc_read_grid(tokens, nullptr, nb_lig, nb_col, nullptr, &why)) why = "the file changed while it was read";
+    why = "the file changed while it was read";
+    try {
+      asc_read_grid(tokens, nullptr, nb_lig, nb_col, nullptr);
+    } catch (const Failure& failure) {
+      why = failure.what();
+    }
     stop_unreadable(why);
   }
   tab2 = ucmatrice(nb_col, nb_lig);
   if (!tab2) stop_no_memory();
 
   con_printf("\n");
-  if (!asc_read_grid(tokens, tab2, nb_lig, nb_col, print_progress, &why)) stop_unreadable(why);
+  try {
+    asc_read_grid(tokens, tab2, nb_lig, nb_col, print_progress);
+    return;
+  } catch (const Failure& failure) {
+    why = failure.what();
+  }
+  stop_unreadable(why);
 }
 
 void SauveASC(const std::string& nomim) {

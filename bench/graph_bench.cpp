@@ -17,6 +17,7 @@
 #include "LIB/NRUTIL.h"
 #include "bench/images.h"
 #include "graph/skeleton_graph.h"
+#include "platform/failure.h"
 #include "skeleton/skeleton.h"
 #if defined(SOLVIK_HAVE_VECTOR)
 #include "export/vector_file.h"
@@ -52,8 +53,11 @@ void run(const std::string& name, const bench::Picture& pic, const std::string& 
 #if defined(SOLVIK_HAVE_VECTOR)
   const std::string file = out_folder + "/" + name + "_graph.gpkg";
   t0 = std::chrono::steady_clock::now();
-  std::string why;
-  if (!write_branches(file, g, Georef{}, 0, &why)) note = " (vector file failed: " + why + ")";
+  try {
+    write_branches(file, g, Georef{}, 0);
+  } catch (const Failure& failure) {
+    note = std::string(" (vector file failed: ") + failure.what() + ")";
+  }
   vector = seconds_since(t0);
   std::error_code ec;
   std::filesystem::remove(file, ec);

@@ -88,35 +88,36 @@ class ImageProgress {
 
 // --- opening ----------------------------------------------------------------------
 
-std::unique_ptr<ImageSource> open_source(const std::string& path, int band, std::string* why) {
+std::unique_ptr<ImageSource> open_source(const std::string& path, int band) {
   const std::string ext = extension_of(path);
-  if (ext == ".raw") return open_raw_source(path, with_extension(path, ".txt"), why);
-  if (ext == ".asc") return open_asc_source(path, why);
+  if (ext == ".raw") return open_raw_source(path, with_extension(path, ".txt"));
+  if (ext == ".asc") return open_asc_source(path);
   if (ext == ".bmp") {
-    bool out_of_memory = false;
     std::string refusal;
-    auto source = open_bmp_source(path, &refusal, &out_of_memory);
-    if (source || out_of_memory) {
-      if (!source) fail(why, refusal);
-      return source;
+    try {
+      return open_bmp_source(path);
+    } catch (const std::bad_alloc&) {
+      throw Failure("not enough memory to read it");
+    } catch (const Failure& failure) {
+      refusal = failure.what();
     }
 #ifdef SOLVIK_HAVE_GDAL_RASTER
     // a bitmap of another depth or direction, or another format named .bmp
-    std::string gdal_why;
-    if (auto other = open_gdal_source(path, band, &gdal_why)) return other;
-    fail(why, gdal_why == "not a raster GDAL recognises" ? refusal : gdal_why);
+    try {
+      return open_gdal_source(path, band);
+    } catch (const Failure& failure) {
+      throw Failure(std::string(failure.what()) == "not a raster GDAL recognises" ? refusal : failure.what());
+    }
 #else
-    fail(why, refusal);
+    throw Failure(refusal);
 #endif
-    return nullptr;
   }
 #ifdef SOLVIK_HAVE_GDAL_RASTER
-  return open_gdal_source(path, band, why);
+  return open_gdal_source(path, band);
 #else
   (void)band;
-  fail(why, "reading " + (ext.empty() ? std::string("this file") : ext + " files") +
+  throw Failure("reading " + (ext.empty() ? std::string("this file") : ext + " files") +
                 " needs GDAL, which this build of solvik lacks");
-  return nullptr;
 #endif
 }
 
@@ -314,8 +315,7 @@ bool thin_image(const ImageJob& job, const Options& o, Messages& messages, std::
   std::unique_ptr<ImageSource> source;
   long long lines = 0, columns = 0;
   try {
-    source = open_source(job.input, o.band, why);
-    if (!source) return false;
+    source = open_source(job.input, o.band);
     lines = source->lines;
     columns = source->columns;
     if (!outputs_spare_inputs(job, *source, why)) return false;

@@ -364,11 +364,14 @@ bool check_results(Options& o, std::string* why) {
     return fail(why, "--as-dialogue keeps the frame as the dialogue does: give it or --frame pad, not both");
   if (!o.driver.empty()) {
 #ifdef SOLVIK_HAVE_GDAL_RASTER
-    GdalDriverInfo info;
-    if (!gdal_result_driver(o.driver, info, why)) return false;
-    o.driver = info.name;
-    if (o.many && o.format.empty()) o.format = info.extension;
-    if (!gdal_check_creation_options(o.driver, o.creation_options, why)) return false;
+    try {
+      const GdalDriverInfo info = gdal_result_driver(o.driver);
+      o.driver = info.name;
+      if (o.many && o.format.empty()) o.format = info.extension;
+      gdal_check_creation_options(o.driver, o.creation_options);
+    } catch (const Failure& failure) {
+      return fail(why, failure.what());
+    }
 #else
     return fail(why, "-of writes with GDAL, which this build of solvik lacks");
 #endif
@@ -389,9 +392,13 @@ bool check_results(Options& o, std::string* why) {
       return fail(why, "bad nodata value '" + number_text(o.nodata_value) +
                            "': the results hold bytes, give a whole number from 0 to 255");
 #ifdef SOLVIK_HAVE_GDAL_RASTER
-    if (o.driver.empty() && kind == ResultKind::gdal && !o.creation_options.empty() &&
-        !gdal_check_creation_options(driver_of_extension(ext), o.creation_options, why))
-      return false;
+    if (o.driver.empty() && kind == ResultKind::gdal && !o.creation_options.empty()) {
+      try {
+        gdal_check_creation_options(driver_of_extension(ext), o.creation_options);
+      } catch (const Failure& failure) {
+        return fail(why, failure.what());
+      }
+    }
 #endif
   }
   return true;

@@ -17,10 +17,18 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/host.h"
 #include "skeleton/pipeline.h"
+
+// Puts `text` in `why` (when given) and answers false: how the command
+// line's own checks and writers report a refusal to the door's loop.
+inline bool fail(std::string* why, std::string text) {
+  if (why) *why = std::move(text);
+  return false;
+}
 
 // range: [lo, hi]; dark, bright: by Otsu's threshold; nonzero: every value
 // but 0.

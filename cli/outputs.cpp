@@ -112,7 +112,7 @@ std::function<bool(const std::string&)> through_stream(const char* mode, Write w
 // false with `why` when the extension has no writer in this build.
 bool result_outputs(const std::string& output, const RowSource& rows, const Carried& c,
                     const ResultSettings& settings, const std::function<void(double)>& progress,
-                    std::shared_ptr<std::string> gdal_why, std::vector<AtomicOutput>& files, std::string* why) {
+                    std::vector<AtomicOutput>& files, std::string* why) {
   const std::string ext = extension_of(output);
   const int lines = c.lines, columns = c.columns;
   switch (settings.kind) {
@@ -158,20 +158,18 @@ bool result_outputs(const std::string& output, const RowSource& rows, const Carr
       const GdalResult result{settings.driver, settings.creation_options, settings.nodata};
       // GDAL gets a real name beside the result: given /proc/self/fd/N it
       // would look for side files "beside" it, among the program's own
-      // descriptors
+      // descriptors; GDAL's reason comes as its Failure
       files.push_back({output,
                        [=, &rows](const std::string& tmp) {
-                         return write_gdal_raster(tmp, result, rows, lines, columns, c.georef,
-                                                  [&progress](double f) {
-                                                    if (progress) progress(f);
-                                                  },
-                                                  gdal_why.get());
+                         write_gdal_raster(tmp, result, rows, lines, columns, c.georef, [&progress](double f) {
+                           if (progress) progress(f);
+                         });
+                         return true;
                        },
                        true});
       return true;
 #else
       (void)progress;
-      (void)gdal_why;
       return fail(why, "writing " + ext + " files needs GDAL, which this build of solvik lacks");
 #endif
     }
@@ -225,9 +223,11 @@ bool check_output_plan(const std::vector<ImageJob>& jobs, std::string* why) {
   for (std::size_t k = 0; k < jobs.size(); ++k) {
     const std::string& input = jobs[k].input;
     for (const PlannedFile& out : planned_outputs(jobs[k], k)) {
-      std::string reason;
-      if (!replaceable(out.path, &reason))
-        return fail(why, input + ": " + named(out) + " cannot be replaced: " + reason);
+      try {
+        check_replaceable(out.path);
+      } catch (const Failure& failure) {
+        return fail(why, input + ": " + named(out) + " cannot be replaced: " + failure.what());
+      }
       const std::string id = identity(out.path);
       if (auto r = read.find(id); r != read.end()) {
         const PlannedFile& in = r->second;
@@ -261,44 +261,55 @@ bool outputs_spare_inputs(const ImageJob& job, const ImageSource& source, std::s
 bool write_outputs(const ImageJob& job, const Options& o, const RowSource& rows, const Carried& c,
                    const ResultSettings& settings, const SkeletonGraph* skeleton_graph, const std::function<void(double)>& progress, std::string* why) {
   StagedFiles staged;
-  std::string reason;
   const bool graph_wanted = !job.vector_file.empty() || !job.nodes_file.empty() || !job.summary_file.empty();
   if (graph_wanted) {
     if (!skeleton_graph) return fail(why, "the skeleton's graph was not made");
     const SkeletonGraph& graph = *skeleton_graph;
     const Georef& georef = c.georef;
 #ifdef SOLVIK_HAVE_VECTOR
-    if (!job.vector_file.empty() && !stage_branches(job.vector_file, graph, georef, o.simplify, staged, &reason))
-      return fail(why, "the lines " + job.vector_file + " could not be written: " + reason);
-    if (!job.nodes_file.empty() && !stage_nodes(job.nodes_file, graph, georef, staged, &reason))
-      return fail(why, "the nodes " + job.nodes_file + " could not be written: " + reason);
+    try {
+      if (!job.vector_file.empty()) stage_branches(job.vector_file, graph, georef, o.simplify, staged);
+    } catch (const Failure& failure) {
+      return fail(why, "the lines " + job.vector_file + " could not be written: " + failure.what());
+    }
+    try {
+      if (!job.nodes_file.empty()) stage_nodes(job.nodes_file, graph, georef, staged);
+    } catch (const Failure& failure) {
+      return fail(why, "the nodes " + job.nodes_file + " could not be written: " + failure.what());
+    }
 #else
+    (void)o;
     if (!job.vector_file.empty() || !job.nodes_file.empty())
       return fail(why, "vector files need GDAL, which this build of solvik lacks");
 #endif
     if (!job.summary_file.empty()) {
       const std::string text = summary_csv_text(graph, georef);
-      if (!staged.write({job.summary_file, through_stream("wb", [text](FILE* f) {
-                           return std::fwrite(text.data(), 1, text.size(), f) == text.size();
-                         })},
-                        &reason))
-        return fail(why, "the summary " + job.summary_file + " could not be written: " + reason);
+      try {
+        staged.write({job.summary_file, through_stream("wb", [text](FILE* f) {
+                        return std::fwrite(text.data(), 1, text.size(), f) == text.size();
+                      })});
+      } catch (const Failure& failure) {
+        return fail(why, "the summary " + job.summary_file + " could not be written: " + failure.what());
+      }
     }
   }
   std::vector<AtomicOutput> results;
-  auto gdal_why = std::make_shared<std::string>();
-  if (!result_outputs(job.output, rows, c, settings, progress, gdal_why, results, &reason))
+  std::string reason;
+  if (!result_outputs(job.output, rows, c, settings, progress, results, &reason))
     return fail(why, "the result " + job.output + " could not be written: " + reason);
-  for (const AtomicOutput& r : results)
-    if (!staged.write(r, &reason)) {
-      if (!gdal_why->empty()) reason = *gdal_why;
-      return fail(why, "the result " + r.path + " could not be written: " + reason);
+  for (const AtomicOutput& r : results) {
+    try {
+      staged.write(r);
+    } catch (const Failure& failure) {
+      return fail(why, "the result " + r.path + " could not be written: " + failure.what());
     }
-  std::string failed;
-  if (!staged.put_in_place(&reason, &failed)) {
+  }
+  try {
+    staged.put_in_place();
+  } catch (const FileFailure& failure) {
     for (const PlannedFile& f : planned_outputs(job, 0))
-      if (f.path == failed) return fail(why, named(f) + " could not be written: " + reason);
-    return fail(why, failed + " could not be written: " + reason);
+      if (f.path == failure.path) return fail(why, named(f) + " could not be written: " + failure.what());
+    return fail(why, failure.path + " could not be written: " + failure.what());
   }
   return true;
 }

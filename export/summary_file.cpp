@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdio>
 
+#include "platform/failure.h"
 #include "platform/host.h"
 
 namespace {
@@ -38,21 +39,16 @@ std::string summary_csv_text(const SkeletonGraph& graph, const Georef& georef) {
   return text;
 }
 
-bool write_summary_csv(const std::string& path, const SkeletonGraph& graph, const Georef& georef, std::string* why) {
-  auto fail = [why](const std::string& reason) {
-    if (why) *why = reason;
-    return false;
-  };
+void write_summary_csv(const std::string& path, const SkeletonGraph& graph, const Georef& georef) {
   const std::string text = summary_csv_text(graph, georef);
-  std::string reason;
-  const bool written = write_atomically(
-      path, [&text](const std::string& tmp) {
-        std::FILE* f = std::fopen(tmp.c_str(), "wb");
-        if (!f) return false;
-        const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-        return std::fclose(f) == 0 && ok;
-      },
-      &reason);
-  if (!written) return fail("cannot write " + path + ": " + reason);
-  return true;
+  try {
+    write_atomically(path, [&text](const std::string& tmp) {
+      std::FILE* f = std::fopen(tmp.c_str(), "wb");
+      if (!f) return false;
+      const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+      return std::fclose(f) == 0 && ok;
+    });
+  } catch (const Failure& failure) {
+    throw Failure("cannot write " + path + ": " + failure.what());
+  }
 }

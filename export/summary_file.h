@@ -19,5 +19,5 @@ std::string summary_csv_text(const SkeletonGraph& graph, const Georef& georef);
 
 // The text above written to a temporary name in the same folder and
 // renamed, so a failure leaves no partial file (an earlier file of that
-// name stays). False with `why` on failure.
-bool write_summary_csv(const std::string& path, const SkeletonGraph& graph, const Georef& georef, std::string* why);
+// name stays). A Failure ("cannot write <path>: <reason>") when it cannot.
+void write_summary_csv(const std::string& path, const SkeletonGraph& graph, const Georef& georef);

@@ -3,10 +3,10 @@
 //   vector_format_for, write_branches, write_nodes
 //
 // Notes
-//  1. GDAL's C interface only. Its error messages are caught by a quiet
-//     handler pushed for the duration of each call (GDAL keeps the handler
-//     stack per thread), so nothing reaches the console and the last
-//     message becomes the reason.
+//  1. GDAL's C interface only. Its error messages are caught for the
+//     duration of each call (formats/gdal_errors.h, the raster files' own
+//     catcher), so nothing reaches the console and the last message becomes
+//     the reason of the Failure.
 //  2. One feature and one geometry object per branch; the points go straight
 //     into the geometry, never through per-pixel allocations.
 //  3. A GeoPackage is written inside one transaction: without it every
@@ -25,6 +25,8 @@
 #include <system_error>
 #include <vector>
 
+#include "formats/gdal_errors.h"
+#include "platform/failure.h"
 #include "platform/host.h"
 
 namespace {
@@ -34,26 +36,8 @@ namespace fs = std::filesystem;
 // The files of a shapefile set besides the .shp itself.
 constexpr const char* kShapeParts[] = {".shp", ".shx", ".dbf", ".prj", ".cpg", ".qix", ".sbn", ".sbx"};
 
-bool fail_with(std::string* why, const std::string& reason) {
-  if (why) *why = reason;
-  return false;
-}
-
-// Quiet GDAL errors for the life of one call, on this thread.
-struct QuietErrors {
-  QuietErrors() {
-    CPLPushErrorHandler(CPLQuietErrorHandler);
-    CPLErrorReset();
-  }
-  ~QuietErrors() { CPLPopErrorHandler(); }
-  QuietErrors(const QuietErrors&) = delete;
-  QuietErrors& operator=(const QuietErrors&) = delete;
-};
-
-std::string gdal_reason(const std::string& what) {
-  const char* msg = CPLGetLastErrorMsg();
-  return msg && *msg ? what + ": " + msg : what;
-}
+// `what` and GDAL's last message.
+std::string gdal_reason(const std::string& what) { return GdalErrors::last(what); }
 
 // The files a dataset written at `path` consists of.
 std::vector<std::string> parts_of(const std::string& path) {
@@ -132,36 +116,33 @@ class Srs {
   OGRSpatialReferenceH h_ = nullptr;
 };
 
-bool add_field(OGRLayerH layer, const char* name, OGRFieldType type, std::string* why) {
+void add_field(OGRLayerH layer, const char* name, OGRFieldType type) {
   OGRFieldDefnH f = OGR_Fld_Create(name, type);
   if (type == OFTString) OGR_Fld_SetWidth(f, 17);
   const OGRErr e = OGR_L_CreateField(layer, f, TRUE);
   OGR_Fld_Destroy(f);
-  if (e != OGRERR_NONE) {
-    if (why) *why = gdal_reason(std::string("cannot add the field ") + name);
-    return false;
-  }
-  return true;
+  if (e != OGRERR_NONE) throw Failure(gdal_reason(std::string("cannot add the field ") + name));
 }
 
-OGRLayerH make_layer(GDALDatasetH ds, const char* name, OGRwkbGeometryType type, const Srs& srs, const std::string& fmt,
-                     std::string* why) {
+OGRLayerH make_layer(GDALDatasetH ds, const char* name, OGRwkbGeometryType type, const Srs& srs,
+                     const std::string& fmt) {
   CPLStringList options;
   if (fmt == "CSV") options.SetNameValue("GEOMETRY", "AS_WKT");
   OGRLayerH layer = GDALDatasetCreateLayer(ds, name, srs.get(), type, options.List());
-  if (!layer && why) *why = gdal_reason(std::string("cannot create the layer ") + name);
+  if (!layer) throw Failure(gdal_reason(std::string("cannot create the layer ") + name));
   return layer;
 }
 
-bool write_branch_layer(GDALDatasetH ds, const std::string& fmt, const SkeletonGraph& graph, const Georef& georef,
-                        const Srs& srs, double tolerance, std::string* why) {
-  OGRLayerH layer = make_layer(ds, "branches", wkbLineString, srs, fmt, why);
-  if (!layer) return false;
-  if (!add_field(layer, "id", OFTInteger, why) || !add_field(layer, "component", OFTInteger, why) ||
-      !add_field(layer, "kind", OFTString, why) || !add_field(layer, "length", OFTReal, why) ||
-      !add_field(layer, "length_px", OFTReal, why) || !add_field(layer, "from_node", OFTInteger, why) ||
-      !add_field(layer, "to_node", OFTInteger, why))
-    return false;
+void write_branch_layer(GDALDatasetH ds, const std::string& fmt, const SkeletonGraph& graph, const Georef& georef,
+                        const Srs& srs, double tolerance) {
+  OGRLayerH layer = make_layer(ds, "branches", wkbLineString, srs, fmt);
+  add_field(layer, "id", OFTInteger);
+  add_field(layer, "component", OFTInteger);
+  add_field(layer, "kind", OFTString);
+  add_field(layer, "length", OFTReal);
+  add_field(layer, "length_px", OFTReal);
+  add_field(layer, "from_node", OFTInteger);
+  add_field(layer, "to_node", OFTInteger);
   OGRFeatureDefnH defn = OGR_L_GetLayerDefn(layer);
   std::vector<std::pair<double, double>> points;
   for (const GraphBranch& b : graph.branches) {
@@ -185,21 +166,17 @@ bool write_branch_layer(GDALDatasetH ds, const std::string& fmt, const SkeletonG
     OGR_F_SetGeometryDirectly(f, line);
     const OGRErr e = OGR_L_CreateFeature(layer, f);
     OGR_F_Destroy(f);
-    if (e != OGRERR_NONE) {
-      if (why) *why = gdal_reason("cannot write branch " + std::to_string(b.id));
-      return false;
-    }
+    if (e != OGRERR_NONE) throw Failure(gdal_reason("cannot write branch " + std::to_string(b.id)));
   }
-  return true;
 }
 
-bool write_node_layer(GDALDatasetH ds, const std::string& fmt, const SkeletonGraph& graph, const Georef& georef,
-                      const Srs& srs, std::string* why) {
-  OGRLayerH layer = make_layer(ds, "nodes", wkbPoint, srs, fmt, why);
-  if (!layer) return false;
-  if (!add_field(layer, "id", OFTInteger, why) || !add_field(layer, "component", OFTInteger, why) ||
-      !add_field(layer, "kind", OFTString, why) || !add_field(layer, "degree", OFTInteger, why))
-    return false;
+void write_node_layer(GDALDatasetH ds, const std::string& fmt, const SkeletonGraph& graph, const Georef& georef,
+                      const Srs& srs) {
+  OGRLayerH layer = make_layer(ds, "nodes", wkbPoint, srs, fmt);
+  add_field(layer, "id", OFTInteger);
+  add_field(layer, "component", OFTInteger);
+  add_field(layer, "kind", OFTString);
+  add_field(layer, "degree", OFTInteger);
   OGRFeatureDefnH defn = OGR_L_GetLayerDefn(layer);
   for (const GraphNode& n : graph.nodes) {
     const auto [x, y] = map_point(georef, n.line, n.column);
@@ -213,12 +190,8 @@ bool write_node_layer(GDALDatasetH ds, const std::string& fmt, const SkeletonGra
     OGR_F_SetGeometryDirectly(f, point);
     const OGRErr e = OGR_L_CreateFeature(layer, f);
     OGR_F_Destroy(f);
-    if (e != OGRERR_NONE) {
-      if (why) *why = gdal_reason("cannot write node " + std::to_string(n.id));
-      return false;
-    }
+    if (e != OGRERR_NONE) throw Failure(gdal_reason("cannot write node " + std::to_string(n.id)));
   }
-  return true;
 }
 
 // The layers a written file must hold, and how many features each.
@@ -227,45 +200,40 @@ using LayerCounts = std::vector<std::pair<std::string, long long>>;
 // Opens the finished file again: every layer must be there with all of its
 // features (a write that failed on a full disk or under a file size limit
 // shows here, whatever the driver said).
-bool read_back(const std::string& tmp, const std::string& fmt, const LayerCounts& expected, std::string* why) {
+void read_back(const std::string& tmp, const std::string& fmt, const LayerCounts& expected) {
   const char* drivers[] = {fmt.c_str(), nullptr};
-  GDALDatasetH ds = GDALOpenEx(tmp.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, drivers, nullptr, nullptr);
-  if (!ds) return fail_with(why, gdal_reason("the written file cannot be read back"));
-  bool ok = true;
+  const Dataset ds(GDALOpenEx(tmp.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, drivers, nullptr, nullptr));
+  if (!ds.get()) throw Failure(gdal_reason("the written file cannot be read back"));
   for (const auto& [name, count] : expected) {
     // single-layer formats name their layer after the file
-    OGRLayerH layer = GDALDatasetGetLayerCount(ds) == 1 && fmt != "GPKG" ? GDALDatasetGetLayer(ds, 0)
-                                                                          : GDALDatasetGetLayerByName(ds, name.c_str());
+    OGRLayerH layer = GDALDatasetGetLayerCount(ds.get()) == 1 && fmt != "GPKG"
+                          ? GDALDatasetGetLayer(ds.get(), 0)
+                          : GDALDatasetGetLayerByName(ds.get(), name.c_str());
     const long long got = layer ? OGR_L_GetFeatureCount(layer, TRUE) : -1;
-    if (got != count) {
-      ok = fail_with(why, "the written file holds " + std::to_string(got < 0 ? 0 : got) + " of the " +
-                              std::to_string(count) + " features of " + name + " (is the disk full?)");
-      break;
-    }
+    if (got != count)
+      throw Failure("the written file holds " + std::to_string(got < 0 ? 0 : got) + " of the " +
+                    std::to_string(count) + " features of " + name + " (is the disk full?)");
   }
-  GDALClose(ds);
-  return ok;
 }
 
 // Creates the file at a temporary name (an existing GeoPackage copied
 // there first), lets `fill` write the layers, reads it back and hands it to
 // `staged`; removes every partial file on failure.
 template <class Fill>
-bool stage_dataset(const std::string& path, const Georef& georef, const LayerCounts& layers, StagedFiles& staged,
-                   std::string* why, Fill fill) {
-  auto fail = [why](const std::string& reason) { return fail_with(why, reason); };
+void stage_dataset(const std::string& path, const Georef& georef, const LayerCounts& layers, StagedFiles& staged,
+                   Fill fill) {
   const std::string fmt = vector_format_for(path);
   if (fmt.empty())
-    return fail(path + ": the extension does not name a vector format (.geojson, .json, .gpkg, .shp, .fgb, .csv)");
-  const QuietErrors quiet;
+    throw Failure(path + ": the extension does not name a vector format (.geojson, .json, .gpkg, .shp, .fgb, .csv)");
+  const GdalErrors quiet;
   GDALDriverH driver = GDALGetDriverByName(fmt.c_str());
   if (!driver) {
     GDALAllRegister();
     driver = GDALGetDriverByName(fmt.c_str());
   }
-  if (!driver) return fail(path + ": this GDAL has no " + fmt + " driver");
+  if (!driver) throw Failure(path + ": this GDAL has no " + fmt + " driver");
   const Srs srs(georef);
-  if (srs.failed(georef)) return fail(gdal_reason(path + ": the coordinate system is not understood"));
+  if (srs.failed(georef)) throw Failure(gdal_reason(path + ": the coordinate system is not understood"));
   const std::string tmp = temporary_name_beside(path, fs::path(path).extension().string());
   std::vector<std::string> pending = parts_of(tmp);
   for (const char* journal : {"-journal", "-wal", "-shm"}) pending.push_back(tmp + journal);  // SQLite's
@@ -285,12 +253,12 @@ bool stage_dataset(const std::string& path, const Georef& georef, const LayerCou
     // the other layers of an existing GeoPackage stay (note 5)
     const char* gpkg[] = {"GPKG", nullptr};
     GDALDatasetH earlier = GDALOpenEx(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, gpkg, nullptr, nullptr);
-    if (!earlier) return fail(path + ": the file is there and is not a GeoPackage; it is left as it is");
+    if (!earlier) throw Failure(path + ": the file is there and is not a GeoPackage; it is left as it is");
     GDALClose(earlier);
     fs::copy_file(path, tmp, ec);
-    if (ec) return fail("cannot copy " + path + " to add layers to it: " + ec.message());
+    if (ec) throw Failure("cannot copy " + path + " to add layers to it: " + ec.message());
     opened = GDALOpenEx(tmp.c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE, gpkg, nullptr, nullptr);
-    if (!opened) return fail(gdal_reason("cannot update " + path));
+    if (!opened) throw Failure(gdal_reason("cannot update " + path));
     for (int k = GDALDatasetGetLayerCount(opened) - 1; k >= 0; --k) {
       const char* got = OGR_L_GetName(GDALDatasetGetLayer(opened, k));
       const std::string name = got ? got : "";  // the layer's own copy goes with it
@@ -298,7 +266,7 @@ bool stage_dataset(const std::string& path, const Georef& georef, const LayerCou
         if (layer.first != name) continue;
         if (GDALDatasetDeleteLayer(opened, k) != OGRERR_NONE) {
           GDALClose(opened);
-          return fail(gdal_reason(path + ": cannot replace its layer " + name));
+          throw Failure(gdal_reason(path + ": cannot replace its layer " + name));
         }
         break;
       }
@@ -307,23 +275,19 @@ bool stage_dataset(const std::string& path, const Georef& georef, const LayerCou
     opened = GDALCreate(driver, tmp.c_str(), 0, 0, 0, GDT_Unknown, nullptr);
   }
   Dataset ds(opened);
-  if (!ds.get()) return fail(gdal_reason("cannot create " + path));
-  const bool transaction = fmt == "GPKG" && GDALDatasetStartTransaction(ds.get(), FALSE) == OGRERR_NONE;
-  std::string reason;
-  bool ok = fill(ds.get(), fmt, srs, &reason);
-  if (ok && transaction && GDALDatasetCommitTransaction(ds.get()) != OGRERR_NONE) {
-    ok = false;
-    reason = gdal_reason("cannot finish");
+  if (!ds.get()) throw Failure(gdal_reason("cannot create " + path));
+  try {
+    const bool transaction = fmt == "GPKG" && GDALDatasetStartTransaction(ds.get(), FALSE) == OGRERR_NONE;
+    fill(ds.get(), fmt, srs);
+    if (transaction && GDALDatasetCommitTransaction(ds.get()) != OGRERR_NONE)
+      throw Failure(gdal_reason("cannot finish"));
+    if (!ds.close()) throw Failure(gdal_reason("cannot finish"));
+    read_back(fmt == "ESRI Shapefile" ? parts_of(tmp)[0] : tmp, fmt, layers);
+  } catch (const Failure& failure) {
+    throw Failure(path + ": " + failure.what());
   }
-  if (!ds.close() && ok) {
-    ok = false;
-    reason = gdal_reason("cannot finish");
-  }
-  if (ok) ok = read_back(fmt == "ESRI Shapefile" ? parts_of(tmp)[0] : tmp, fmt, layers, &reason);
-  if (!ok) return fail(path + ": " + reason);
   cleanup.keep = true;
   hand_over(tmp, path, staged);
-  return true;
 }
 
 }  // namespace
@@ -338,44 +302,46 @@ std::string vector_format_for(const std::string& path) {
   return "";
 }
 
-bool stage_branches(const std::string& path, const SkeletonGraph& graph, const Georef& georef,
-                    double simplify_tolerance, StagedFiles& staged, std::string* why) {
+void stage_branches(const std::string& path, const SkeletonGraph& graph, const Georef& georef,
+                    double simplify_tolerance, StagedFiles& staged) {
   LayerCounts layers{{"branches", static_cast<long long>(graph.branches.size())}};
   if (vector_format_for(path) == "GPKG") layers.emplace_back("nodes", static_cast<long long>(graph.nodes.size()));
-  return stage_dataset(path, georef, layers, staged, why,
-                       [&](GDALDatasetH ds, const std::string& fmt, const Srs& srs, std::string* reason) {
-                         return write_branch_layer(ds, fmt, graph, georef, srs, simplify_tolerance, reason) &&
-                                (fmt != "GPKG" || write_node_layer(ds, fmt, graph, georef, srs, reason));
-                       });
+  stage_dataset(path, georef, layers, staged, [&](GDALDatasetH ds, const std::string& fmt, const Srs& srs) {
+    write_branch_layer(ds, fmt, graph, georef, srs, simplify_tolerance);
+    if (fmt == "GPKG") write_node_layer(ds, fmt, graph, georef, srs);
+  });
 }
 
-bool stage_nodes(const std::string& path, const SkeletonGraph& graph, const Georef& georef, StagedFiles& staged,
-                 std::string* why) {
-  return stage_dataset(path, georef, {{"nodes", static_cast<long long>(graph.nodes.size())}}, staged, why,
-                       [&](GDALDatasetH ds, const std::string& fmt, const Srs& srs, std::string* reason) {
-                         return write_node_layer(ds, fmt, graph, georef, srs, reason);
-                       });
+void stage_nodes(const std::string& path, const SkeletonGraph& graph, const Georef& georef, StagedFiles& staged) {
+  stage_dataset(path, georef, {{"nodes", static_cast<long long>(graph.nodes.size())}}, staged,
+                [&](GDALDatasetH ds, const std::string& fmt, const Srs& srs) {
+                  write_node_layer(ds, fmt, graph, georef, srs);
+                });
 }
 
 namespace {
 
-bool put_in_place(StagedFiles& staged, std::string* why) {
-  std::string reason, failed;
-  if (staged.put_in_place(&reason, &failed)) return true;
-  return fail_with(why, "cannot replace " + failed + ": " + reason);
+void put_in_place(StagedFiles& staged) {
+  try {
+    staged.put_in_place();
+  } catch (const FileFailure& failure) {
+    throw Failure("cannot replace " + failure.path + ": " + failure.what());
+  }
 }
 
 }  // namespace
 
-bool write_branches(const std::string& path, const SkeletonGraph& graph, const Georef& georef,
-                    double simplify_tolerance, std::string* why) {
+void write_branches(const std::string& path, const SkeletonGraph& graph, const Georef& georef,
+                    double simplify_tolerance) {
   StagedFiles staged;
-  return stage_branches(path, graph, georef, simplify_tolerance, staged, why) && put_in_place(staged, why);
+  stage_branches(path, graph, georef, simplify_tolerance, staged);
+  put_in_place(staged);
 }
 
-bool write_nodes(const std::string& path, const SkeletonGraph& graph, const Georef& georef, std::string* why) {
+void write_nodes(const std::string& path, const SkeletonGraph& graph, const Georef& georef) {
   StagedFiles staged;
-  return stage_nodes(path, graph, georef, staged, why) && put_in_place(staged, why);
+  stage_nodes(path, graph, georef, staged);
+  put_in_place(staged);
 }
 
 std::vector<std::string> vector_side_files(const std::string& path) {

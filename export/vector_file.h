@@ -10,7 +10,9 @@
 //   vector_side_files  every file a vector file of that name consists of
 //
 // Built only when GDAL is found (target solvik_vector). Nothing here prints
-// or keeps state; GDAL's drivers are registered on first use.
+// or keeps state; GDAL's drivers are registered on first use. A file that
+// cannot be written is a Failure (platform/failure.h) naming it, with
+// GDAL's message.
 //
 // Notes
 //  1. The format follows the extension, in any case: .geojson/.json
@@ -51,19 +53,18 @@ std::string vector_format_for(const std::string& path);
 
 // The branches as lines. simplify_tolerance > 0 simplifies each line
 // (Douglas-Peucker in pixel units, end nodes kept); length attributes are
-// always those of the full path. False with `why` on failure.
-bool write_branches(const std::string& path, const SkeletonGraph& graph, const Georef& georef,
-                    double simplify_tolerance, std::string* why);
+// always those of the full path.
+void write_branches(const std::string& path, const SkeletonGraph& graph, const Georef& georef,
+                    double simplify_tolerance);
 
-// The nodes as points. False with `why` on failure.
-bool write_nodes(const std::string& path, const SkeletonGraph& graph, const Georef& georef, std::string* why);
+// The nodes as points.
+void write_nodes(const std::string& path, const SkeletonGraph& graph, const Georef& georef);
 
 // As write_branches and write_nodes, but the finished temporary files are
 // handed to `staged`, which puts them in place (or removes them).
-bool stage_branches(const std::string& path, const SkeletonGraph& graph, const Georef& georef,
-                    double simplify_tolerance, StagedFiles& staged, std::string* why);
-bool stage_nodes(const std::string& path, const SkeletonGraph& graph, const Georef& georef, StagedFiles& staged,
-                 std::string* why);
+void stage_branches(const std::string& path, const SkeletonGraph& graph, const Georef& georef,
+                    double simplify_tolerance, StagedFiles& staged);
+void stage_nodes(const std::string& path, const SkeletonGraph& graph, const Georef& georef, StagedFiles& staged);
 
 // The files a vector file written at `path` consists of: a shapefile's
 // .shp, .shx, .dbf, .prj and .cpg; a GeoPackage and its SQLite journal

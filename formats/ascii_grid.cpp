@@ -162,23 +162,23 @@ bool AscTokens::could_hold(long long values) const {
 
 // --- reading ------------------------------------------------------------------
 
-bool asc_read_header(AscTokens& tokens, AscHeader& header, std::string* why) {
+void asc_read_header(AscTokens& tokens, AscHeader& header) {
   std::string_view token;
   for (int k = 0; k < 6; ++k) {
     if (!tokens.next(token)) {
-      if (tokens.failed()) return fail(why, "the file could not be read in its header");
-      if (k == 5) return true;  // five pairs and no grid: the grid reader says what is missing
-      return fail(why, format_text("the header ends before pair %d (%s)", k + 1, kFieldName[k]));
+      if (tokens.failed()) throw Failure("the file could not be read in its header");
+      if (k == 5) return;  // five pairs and no grid: the grid reader says what is missing
+      throw Failure(format_text("the header ends before pair %d (%s)", k + 1, kFieldName[k]));
     }
     if (k == 5 && !starts_with_letter(token)) {
       tokens.unget();
-      return true;
+      return;
     }
     header.keyword.assign(token.substr(0, 59));
     if (!tokens.next(token)) {
-      if (tokens.failed()) return fail(why, "the file could not be read in its header");
-      return fail(why, format_text("the header ends after the keyword \"%s\" of pair %d (%s), before its value",
-                                  header.keyword.c_str(), k + 1, kFieldName[k]));
+      if (tokens.failed()) throw Failure("the file could not be read in its header");
+      throw Failure(format_text("the header ends after the keyword \"%s\" of pair %d (%s), before its value",
+                                header.keyword.c_str(), k + 1, kFieldName[k]));
     }
     const std::string where =
         format_text("header pair %d (%s, keyword \"%s\"): ", k + 1, kFieldName[k], header.keyword.c_str());
@@ -186,20 +186,18 @@ bool asc_read_header(AscTokens& tokens, AscHeader& header, std::string* why) {
       int value = 0;
       IntToken got = tokens.last_was_cut() ? IntToken::not_integer : parse_int_token(token, value);
       if (got == IntToken::not_integer)
-        return fail(why, where + quoted(token, tokens.last_was_cut()) + " is not a whole number");
-      if (got == IntToken::out_of_range)
-        return fail(why, where + quoted(token, false) + " is outside the range of an integer");
+        throw Failure(where + quoted(token, tokens.last_was_cut()) + " is not a whole number");
+      if (got == IntToken::out_of_range) throw Failure(where + quoted(token, false) + " is outside the range of an integer");
       (k == 0 ? header.nb_col : header.nb_lig) = value;
     } else {
       double value = 0.0;
       if (tokens.last_was_cut() || !parse_real_token(token, value))
-        return fail(why, where + quoted(token, tokens.last_was_cut()) + " is not a number");
+        throw Failure(where + quoted(token, tokens.last_was_cut()) + " is not a number");
       double* const field[4] = {&header.X_min, &header.Y_min, &header.dpix_size, &header.nodata};
       *field[k - 2] = value;
       if (k == 5) header.has_nodata = true;
     }
   }
-  return true;
 }
 
 namespace {
@@ -225,29 +223,28 @@ bool parse_decimal_token(std::string_view token, double& value) {
 // cut)` takes each one and returns null or why it is refused (after the
 // token); `line_end(i)` follows each line and returns false to stop.
 template <typename Value, typename LineEnd>
-bool read_values(AscTokens& tokens, int nb_lig, int nb_col, Value value, LineEnd line_end, std::string* why) {
+void read_values(AscTokens& tokens, int nb_lig, int nb_col, Value value, LineEnd line_end) {
   std::string_view token;
   for (int i = 0; i < nb_lig; ++i) {
     for (int j = 0; j < nb_col; ++j) {
       auto where = [&] { return format_text("grid line %d, column %d (counted from 0): ", i, j); };
       if (!tokens.next(token)) {
-        if (tokens.failed()) return fail(why, where() + "the file could not be read");
-        return fail(why, where() + format_text("the file ends before this value (the header gives %d lines of %d columns)",
-                                             nb_lig, nb_col));
+        if (tokens.failed()) throw Failure(where() + "the file could not be read");
+        throw Failure(where() + format_text("the file ends before this value (the header gives %d lines of %d columns)",
+                                            nb_lig, nb_col));
       }
-      if (const char* refused = value(i, j, token, tokens.last_was_cut())) return fail(why, where() + quoted(token, tokens.last_was_cut()) + " " + refused);
+      if (const char* refused = value(i, j, token, tokens.last_was_cut()))
+        throw Failure(where() + quoted(token, tokens.last_was_cut()) + " " + refused);
     }
-    if (!line_end(i)) return fail(why, "reading stopped at grid line " + std::to_string(i));
+    if (!line_end(i)) throw Failure("reading stopped at grid line " + std::to_string(i));
   }
-  return true;
 }
 
 }  // namespace
 
-bool asc_read_grid(AscTokens& tokens, unsigned char** plane, int nb_lig, int nb_col, AscLineStart line_start,
-                   std::string* why) {
+void asc_read_grid(AscTokens& tokens, unsigned char** plane, int nb_lig, int nb_col, AscLineStart line_start) {
   if (line_start && nb_lig > 0) line_start(0);
-  return read_values(
+  read_values(
       tokens, nb_lig, nb_col,
       [plane](int i, int j, std::string_view token, bool cut) -> const char* {
         int value = 0;
@@ -261,16 +258,15 @@ bool asc_read_grid(AscTokens& tokens, unsigned char** plane, int nb_lig, int nb_
       [&](int i) {
         if (line_start && i + 1 < nb_lig) line_start(i + 1);
         return true;
-      },
-      why);
+      });
 }
 
-bool asc_read_values(AscTokens& tokens, int nb_lig, int nb_col,
-                     const std::function<bool(int line, const double* values)>& line, std::string* why) {
+void asc_read_values(AscTokens& tokens, int nb_lig, int nb_col,
+                     const std::function<bool(int line, const double* values)>& line) {
   // the line grows with the values read, so a header that promises more
   // than the file holds costs no more memory than the file
   std::vector<double> values;
-  return read_values(
+  read_values(
       tokens, nb_lig, nb_col,
       [&values](int, int j, std::string_view token, bool cut) -> const char* {
         if (j == 0) values.clear();
@@ -279,7 +275,7 @@ bool asc_read_values(AscTokens& tokens, int nb_lig, int nb_col,
         values.push_back(value);
         return nullptr;
       },
-      [&](int i) { return line(i, values.data()); }, why);
+      [&](int i) { return line(i, values.data()); });
 }
 
 // --- writing ------------------------------------------------------------------

@@ -2,7 +2,8 @@
 // lines, lower-left x, lower-left y, cell size, nodata) followed by one
 // decimal integer per pixel, top line first.
 //
-// Kernels (no program-wide state, print nothing, report through `why`):
+// Kernels (no program-wide state, print nothing; a refusal is a Failure,
+// platform/failure.h, whose reason names the place and the token):
 //   AscTokens        white-space separated tokens of a byte source, read in
 //                    large blocks
 //   asc_read_header  the header pairs, by position
@@ -95,29 +96,28 @@ struct AscHeader {
 // sixth keyword does not start with a letter (or the input ends there), the
 // header has five pairs: that token is given back as the first grid value
 // and `header.nodata` keeps what it held. Values read before a failure are
-// kept in `header`. Returns false with `why` (names the header field, the
-// keyword and the token) when a keyword or value is missing or a value is
-// not a number of its kind.
-bool asc_read_header(AscTokens& tokens, AscHeader& header, std::string* why);
+// kept in `header`. A Failure (naming the header field, the keyword and
+// the token) when a keyword or value is missing or a value is not a number
+// of its kind.
+void asc_read_header(AscTokens& tokens, AscHeader& header);
 
 // Reads nb_lig x nb_col integer tokens, line 0 first, into plane[i][j],
 // each stored as its low eight bits (-1 -> 255, 256 -> 0). `plane` may be
 // null to check the values without storing them; `line_start` (may be null)
-// is called before each line. Returns false with `why` naming the line and
-// column (counted from 0) and the token when a value is missing or is not
-// wholly an integer within int. Tokens after the last value are not read.
-bool asc_read_grid(AscTokens& tokens, unsigned char** plane, int nb_lig, int nb_col, AscLineStart line_start,
-                   std::string* why);
+// is called before each line. A Failure naming the line and column
+// (counted from 0) and the token when a value is missing or is not wholly
+// an integer within int. Tokens after the last value are not read.
+void asc_read_grid(AscTokens& tokens, unsigned char** plane, int nb_lig, int nb_col, AscLineStart line_start);
 
 // Reads nb_lig x nb_col values, line 0 first, as numbers: whole tokens of
 // decimal integers or decimals with an optional exponent (strtod's decimal
 // forms, no hexadecimal, infinity or NaN). `line` is called with each
-// complete line. False with `why` naming the line and column (counted from
-// 0) and the token when a value is missing or not a number, or when `line`
-// returns false. (The same tokens and messages as asc_read_grid, whose
-// values are whole numbers kept as bytes.)
-bool asc_read_values(AscTokens& tokens, int nb_lig, int nb_col,
-                     const std::function<bool(int line, const double* values)>& line, std::string* why);
+// complete line. A Failure naming the line and column (counted from 0) and
+// the token when a value is missing or not a number, or when `line` returns
+// false. (The same tokens and messages as asc_read_grid, whose values are
+// whole numbers kept as bytes.)
+void asc_read_values(AscTokens& tokens, int nb_lig, int nb_col,
+                     const std::function<bool(int line, const double* values)>& line);
 
 // A header number as a written grid holds it: "%lf" (six decimals) when
 // that text reads back as the same number, so the usual corners and cell

@@ -2,10 +2,11 @@
 //
 // Notes
 //  1. GDAL reports problems through an error handler, not through return
-//     values alone. Every call that can fail runs under a CaughtErrors,
-//     which pushes a handler on the calling thread's handler stack and keeps
-//     the first failure's message, so a reason always says what GDAL said
-//     and threads never see each other's messages.
+//     values alone. Every call that can fail runs under a GdalErrors
+//     (formats/gdal_errors.h), which keeps the first failure's message, so
+//     a reason always says what GDAL said. What GDAL calls back (the rows of
+//     a result, the progress) keeps an exception it meets and hands GDAL a
+//     failure instead; the writer throws it again once GDAL has returned.
 //  2. Lines are read in blocks of whole lines (about 4 MiB of doubles at a
 //     time, a multiple of the file's block height when it fits), so a
 //     Float32 GeoTIFF of any size is read through a bounded buffer.
@@ -13,6 +14,7 @@
 //     band hands out those rows directly, so writing needs no copy of the
 //     image; GDAL's block cache is bounded at setup.
 #include "formats/gdal_raster.h"
+#include "formats/gdal_errors.h"
 #include "platform/failure.h"
 
 #include "LIB/image.h"
@@ -27,6 +29,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <sys/stat.h>
 #include <limits>
@@ -37,36 +40,6 @@
 #include "platform/host.h"
 
 namespace {
-
-// GDAL's failures on this thread while it lives (note 1).
-class CaughtErrors {
- public:
-  // `warnings_fail`: a warning counts as a failure (reading pixels)
-  explicit CaughtErrors(bool warnings_fail = false) : warnings_fail_(warnings_fail) {
-    CPLPushErrorHandlerEx(&CaughtErrors::handler, this);
-    CPLErrorReset();
-  }
-  ~CaughtErrors() { CPLPopErrorHandler(); }
-  CaughtErrors(const CaughtErrors&) = delete;
-  CaughtErrors& operator=(const CaughtErrors&) = delete;
-
-  bool failed() const { return failed_; }
-  const std::string& message() const { return message_; }
-  // GDAL's message, or `otherwise` when it said nothing.
-  std::string reason(const std::string& otherwise) const { return message_.empty() ? otherwise : message_; }
-
- private:
-  static void CPL_STDCALL handler(CPLErr level, CPLErrorNum, const char* text) {
-    auto* self = static_cast<CaughtErrors*>(CPLGetErrorHandlerUserData());
-    if (!self || level < (self->warnings_fail_ ? CE_Warning : CE_Failure)) return;
-    if (!self->failed_ && text) self->message_ = text;
-    self->failed_ = true;
-  }
-
-  bool warnings_fail_;
-  bool failed_ = false;
-  std::string message_;
-};
 
 // The rounded luma of 8-bit channels read as doubles.
 unsigned char byte_luma(double r, double g, double b) {
@@ -129,11 +102,11 @@ class GdalSource : public ImageSource {
     return byte_data && std::none_of(nodata.begin(), nodata.end(), [](const Nodata& n) { return n.has; });
   }
 
-  bool read_byte_lines(const ByteLineSink& sink, const ReadProgress& progress, std::string* why) override {
-    if (!has_byte_lines()) return ImageSource::read_byte_lines(sink, progress, why);
+  void read_byte_lines(const ByteLineSink& sink, const ReadProgress& progress) override {
+    if (!has_byte_lines()) return ImageSource::read_byte_lines(sink, progress);
     std::vector<unsigned char> line(static_cast<std::size_t>(columns));
-    return read_blocks<unsigned char>(progress, why, [&](int y, const std::vector<std::vector<unsigned char>>& bytes,
-                                                         std::size_t at) {
+    read_blocks<unsigned char>(progress, [&](int y, const std::vector<std::vector<unsigned char>>& bytes,
+                                             std::size_t at) {
       const unsigned char* out = bytes[0].data() + at;
       if (bands.size() == 3) {
         for (std::size_t j = 0; j < line.size(); ++j)
@@ -147,7 +120,7 @@ class GdalSource : public ImageSource {
     });
   }
 
-  bool read_lines(const LineSink& sink, const ReadProgress& progress, std::string* why) override {
+  void read_lines(const LineSink& sink, const ReadProgress& progress) override {
     const std::size_t width = static_cast<std::size_t>(columns);
     std::vector<double> line_values(width);
     const auto each = [&](int y, const auto& data, std::size_t at) {
@@ -155,7 +128,7 @@ class GdalSource : public ImageSource {
       if (bands.size() == 1) {
         for (std::size_t j = 0; j < width; ++j) {
           const double x = data[0][at + j];
-          out[j] = nodata[0].matches(x)                   ? std::numeric_limits<double>::quiet_NaN()
+          out[j] = nodata[0].matches(x)    ? std::numeric_limits<double>::quiet_NaN()
                    : palette && byte_data ? palette_grey[static_cast<unsigned char>(x)]
                                           : x;
         }
@@ -175,8 +148,10 @@ class GdalSource : public ImageSource {
       }
       return sink(y, out);
     };
-    if (byte_data) return read_blocks<unsigned char>(progress, why, each);
-    return read_blocks<double>(progress, why, each);
+    if (byte_data)
+      read_blocks<unsigned char>(progress, each);
+    else
+      read_blocks<double>(progress, each);
   }
 
  private:
@@ -184,8 +159,8 @@ class GdalSource : public ImageSource {
   // `line(y, data, at)` for each line y, whose values in band b start at
   // data[b][at].
   template <typename T, typename Line>
-  bool read_blocks(const ReadProgress& progress, std::string* why, const Line& line) {
-    CaughtErrors caught(true);  // note 6
+  void read_blocks(const ReadProgress& progress, const Line& line) {
+    GdalErrors caught(GdalErrors::From::warnings);  // note 6
     const std::size_t width = static_cast<std::size_t>(columns);
     const std::size_t nb = bands.size();
     int block_x = 0, block_y = 0;
@@ -202,15 +177,14 @@ class GdalSource : public ImageSource {
         const CPLErr err = GDALRasterIO(bands[b], GF_Read, 0, y, columns, n, data[b].data(), columns, n,
                                         std::is_same_v<T, double> ? GDT_Float64 : GDT_Byte, 0, 0);
         if (err != CE_None || caught.failed())
-          return fail(why, caught.reason("it could not be read") + " (lines " + std::to_string(y) + " to " +
-                               std::to_string(y + n - 1) + ")");
+          throw Failure(caught.reason("it could not be read") + " (lines " + std::to_string(y) + " to " +
+                        std::to_string(y + n - 1) + ")");
       }
       for (int k = 0; k < n; ++k)
         if (!line(y + k, data, static_cast<std::size_t>(k) * width))
-          return fail(why, "reading stopped at line " + std::to_string(y + k));
+          throw Failure("reading stopped at line " + std::to_string(y + k));
       if (progress) progress(static_cast<double>(y + n) / lines);
     }
-    return true;
   }
 };
 
@@ -222,8 +196,9 @@ class GdalSource : public ImageSource {
 // asked for once.
 class PlaneBand : public GDALRasterBand {
  public:
-  PlaneBand(GDALDataset* ds, const RowSource& rows, int lines, int columns, std::optional<double> nodata)
-      : rows_(rows), nodata_(nodata) {
+  PlaneBand(GDALDataset* ds, const RowSource& rows, int lines, int columns, std::optional<double> nodata,
+            std::exception_ptr& thrown)
+      : rows_(rows), nodata_(nodata), thrown_(thrown) {
     poDS = ds;
     nBand = 1;
     eDataType = GDT_Byte;
@@ -234,8 +209,7 @@ class PlaneBand : public GDALRasterBand {
   }
 
   CPLErr IReadBlock(int, int line, void* data) override {
-    std::memcpy(data, kept(line, 1)[0], static_cast<std::size_t>(nRasterXSize));
-    return CE_None;
+    return guarded([&] { std::memcpy(data, kept(line, 1)[0], static_cast<std::size_t>(nRasterXSize)); });
   }
 
   // Whole-resolution byte reads come straight from the lines, past the cache.
@@ -243,18 +217,19 @@ class PlaneBand : public GDALRasterBand {
                    GSpacing pixel_space, GSpacing line_space, GDALRasterIOExtraArg* extra) override {
     if (flag != GF_Read || nx != bx || ny != by || type != GDT_Byte)
       return GDALRasterBand::IRasterIO(flag, x, y, nx, ny, data, bx, by, type, pixel_space, line_space, extra);
-    auto* out = static_cast<unsigned char*>(data);
-    unsigned char* const* lines = kept(y, ny);
-    for (int k = 0; k < ny; ++k) {
-      const unsigned char* row = lines[k] + x;
-      unsigned char* dst = out + k * line_space;
-      if (pixel_space == 1) {
-        std::memcpy(dst, row, static_cast<std::size_t>(nx));
-      } else {
-        for (int j = 0; j < nx; ++j) dst[j * pixel_space] = row[j];
+    return guarded([&] {
+      auto* out = static_cast<unsigned char*>(data);
+      unsigned char* const* lines = kept(y, ny);
+      for (int k = 0; k < ny; ++k) {
+        const unsigned char* row = lines[k] + x;
+        unsigned char* dst = out + k * line_space;
+        if (pixel_space == 1) {
+          std::memcpy(dst, row, static_cast<std::size_t>(nx));
+        } else {
+          for (int j = 0; j < nx; ++j) dst[j * pixel_space] = row[j];
+        }
       }
-    }
-    return CE_None;
+    });
   }
 
   GDALColorInterp GetColorInterpretation() override { return GCI_GrayIndex; }
@@ -265,6 +240,20 @@ class PlaneBand : public GDALRasterBand {
   }
 
  private:
+  // f() as GDAL may call it: an exception is kept for the writer (note 1)
+  // and GDAL told of a failure.
+  template <typename F>
+  CPLErr guarded(F f) {
+    if (thrown_) return CE_Failure;
+    try {
+      f();
+      return CE_None;
+    } catch (...) {
+      thrown_ = std::current_exception();
+      return CE_Failure;
+    }
+  }
+
   // Lines [first, first + count), from the kept swath or asked for anew.
   unsigned char* const* kept(int first, int count) {
     if (first < first_ || first + count > first_ + static_cast<int>(lines_.size())) {
@@ -283,16 +272,18 @@ class PlaneBand : public GDALRasterBand {
   std::vector<unsigned char> buffer_;
   std::vector<unsigned char*> lines_;
   int first_ = 0;
+  std::exception_ptr& thrown_;
 };
 
 class PlaneDataset : public GDALDataset {
  public:
-  PlaneDataset(const RowSource& rows, int lines, int columns, const Georef& georef, std::optional<double> nodata)
+  PlaneDataset(const RowSource& rows, int lines, int columns, const Georef& georef, std::optional<double> nodata,
+               std::exception_ptr& thrown)
       : georef_(georef) {
     nRasterXSize = columns;
     nRasterYSize = lines;
     eAccess = GA_ReadOnly;
-    SetBand(1, new PlaneBand(this, rows, lines, columns, nodata));
+    SetBand(1, new PlaneBand(this, rows, lines, columns, nodata, thrown));
     if (!georef.wkt.empty()) {
       srs_.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
       has_srs_ = srs_.importFromWkt(georef.wkt.c_str()) == OGRERR_NONE;
@@ -313,10 +304,23 @@ class PlaneDataset : public GDALDataset {
   bool has_srs_ = false;
 };
 
+// The caller's progress as GDAL calls it back: an exception is kept for the
+// writer and stops GDAL (note 1).
+struct ProgressCall {
+  const WriteProgress& progress;
+  std::exception_ptr& thrown;
+};
+
 int CPL_STDCALL report_progress(double fraction, const char*, void* data) {
-  const auto* progress = static_cast<const WriteProgress*>(data);
-  if (progress && *progress) (*progress)(fraction);
-  return TRUE;
+  auto* call = static_cast<ProgressCall*>(data);
+  if (call->thrown) return FALSE;
+  try {
+    if (call->progress) call->progress(fraction);
+    return TRUE;
+  } catch (...) {
+    call->thrown = std::current_exception();
+    return FALSE;
+  }
 }
 
 // A case-folded copy.
@@ -381,7 +385,7 @@ std::vector<std::string> side_names(const std::string& name, const std::string& 
 // there; in a folder of more than a thousand names, the names GDAL looks
 // for are checked instead, so a batch in a large folder costs no more per
 // image than GDAL's own listing.
-bool side_files_regular(const std::string& path, std::string* why) {
+void check_side_files(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
   const std::string prefix = slash == std::string::npos ? "" : path.substr(0, slash + 1);
@@ -396,78 +400,86 @@ bool side_files_regular(const std::string& path, std::string* why) {
       const std::string base = last == std::string::npos || last == 0 ? name : name.substr(0, last);
       const std::string ext = last == std::string::npos || last == 0 ? "" : lower(name.substr(last));
       for (const std::string& side : side_names(name, base, ext))
-        if (special_file(prefix + side)) return fail(why, "its side file " + prefix + side + " is not a regular file");
-      return true;
+        if (special_file(prefix + side)) throw Failure("its side file " + prefix + side + " is not a regular file");
+      return;
     }
     const std::string other = it->path().filename().string();
     const std::string l = lower(other);
     if (other == name || l.size() <= stem.size() || l.compare(0, stem.size(), stem) != 0) continue;
     if (l[stem.size()] != '.' && l[stem.size()] != '_') continue;
-    if (special_file(prefix + other)) return fail(why, "its side file " + prefix + other + " is not a regular file");
+    if (special_file(prefix + other)) throw Failure("its side file " + prefix + other + " is not a regular file");
   }
-  return true;
 }
 
 bool starts_as_vrt(const std::string& path) {
-  FILE* f = open_regular(path, "rb");
-  if (!f) return false;
+  FILE* f = nullptr;
+  try {
+    f = open_regular(path, "rb");
+  } catch (const Failure&) {
+    return false;
+  }
   char head[256] = {};
   const std::size_t n = std::fread(head, 1, sizeof head - 1, f);
   std::fclose(f);
   return std::string(head, n).find("<VRTDataset") != std::string::npos;
 }
 
-bool safe_to_open(const std::string& path, int depth, std::string* why);
+void check_safe_to_open(const std::string& path, int depth);
 
 // Every source a VRT names, and its raw bands.
-bool vrt_sources_safe(const CPLXMLNode* node, const std::string& vrt, int depth, std::string* why) {
+void check_vrt_sources(const CPLXMLNode* node, const std::string& vrt, int depth) {
   for (; node; node = node->psNext) {
     if (node->eType != CXT_Element) continue;
     const std::string element = node->pszValue ? node->pszValue : "";
     if (element == "VRTRasterBand" && EQUAL(CPLGetXMLValue(node, "subClass", ""), "VRTRawRasterBand") &&
         !CPLTestBool(CPLGetConfigOption("GDAL_VRT_ENABLE_RAWRASTERBAND", "NO")))
-      return fail(why, vrt + " has a raw band, which reads any file of the system; "
-                             "set GDAL_VRT_ENABLE_RAWRASTERBAND=YES to allow it");
+      throw Failure(vrt + " has a raw band, which reads any file of the system; "
+                          "set GDAL_VRT_ENABLE_RAWRASTERBAND=YES to allow it");
     if (element == "SourceFilename" || element == "SourceDataset") {
       std::string source = CPLGetXMLValue(node, nullptr, "");
       if (on_network(source) && !network_allowed())
-        return fail(why, vrt + " reads " + source + " over the network; set CPL_VSIL_CURL_ALLOWED_EXTENSIONS to allow it");
+        throw Failure(vrt + " reads " + source + " over the network; set CPL_VSIL_CURL_ALLOWED_EXTENSIONS to allow it");
       if (CPLTestBool(CPLGetXMLValue(node, "relativeToVRT", "0")) && !source.empty() && source[0] != '/') {
         const std::size_t slash = vrt.find_last_of('/');
         if (slash != std::string::npos) source = vrt.substr(0, slash + 1) + source;
       }
-      if (special_file(source)) return fail(why, vrt + " reads " + source + ", which is not a regular file");
+      if (special_file(source)) throw Failure(vrt + " reads " + source + ", which is not a regular file");
       struct stat st {};
-      if (stat(source.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !safe_to_open(source, depth + 1, why)) return false;
+      if (stat(source.c_str(), &st) == 0 && S_ISREG(st.st_mode)) check_safe_to_open(source, depth + 1);
     }
-    if (!vrt_sources_safe(node->psChild, vrt, depth, why)) return false;
+    check_vrt_sources(node->psChild, vrt, depth);
   }
-  return true;
 }
 
-bool safe_to_open(const std::string& path, int depth, std::string* why) {
-  if (depth > 8) return fail(why, path + ": VRT sources nested too deep");
-  if (!side_files_regular(path, why)) return false;
-  if (!starts_as_vrt(path)) return true;
+void check_safe_to_open(const std::string& path, int depth) {
+  if (depth > 8) throw Failure(path + ": VRT sources nested too deep");
+  check_side_files(path);
+  if (!starts_as_vrt(path)) return;
   CPLXMLNode* tree = CPLParseXMLFile(path.c_str());
-  if (!tree) return true;  // GDAL will say what is wrong with it
-  const bool ok = vrt_sources_safe(tree, path, depth, why);
-  CPLDestroyXMLNode(tree);
-  return ok;
+  if (!tree) return;  // GDAL will say what is wrong with it
+  struct Tree {
+    CPLXMLNode* tree;
+    ~Tree() { CPLDestroyXMLNode(tree); }
+  } const held{tree};
+  check_vrt_sources(tree, path, depth);
 }
 
 }  // namespace
 
-bool gdal_input_safe(const std::string& path, std::string* why) {
+void check_gdal_input(const std::string& path) {
   gdal_raster_setup();
-  CaughtErrors caught;
-  return safe_to_open(path, 0, why);
+  GdalErrors caught;
+  check_safe_to_open(path, 0);
 }
 
 std::vector<std::string> gdal_files_read(const std::string& path) {
   std::vector<std::string> files;
-  if (!gdal_input_safe(path, nullptr)) return files;
-  CaughtErrors caught;
+  try {
+    check_gdal_input(path);
+  } catch (const Failure&) {
+    return files;
+  }
+  GdalErrors caught;
   GDALDatasetH ds = GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr);
   if (!ds) return files;
   char** list = GDALGetFileList(ds);
@@ -496,41 +508,27 @@ void gdal_raster_setup() {
   });
 }
 
-std::unique_ptr<ImageSource> open_gdal_source(const std::string& path, int band, std::string* why) {
+std::unique_ptr<ImageSource> open_gdal_source(const std::string& path, int band) {
   gdal_raster_setup();
-  {
-    // only regular files: a FIFO in an image's place cannot hang the run
-    std::string reason;
-    FILE* f = open_regular(path, "rb", &reason);
-    if (!f) {
-      fail(why, reason);
-      return nullptr;
-    }
-    std::fclose(f);
-  }
-  if (!gdal_input_safe(path, why)) return nullptr;
-  CaughtErrors caught;
+  // only regular files: a FIFO in an image's place cannot hang the run
+  std::fclose(open_regular(path, "rb"));
+  check_gdal_input(path);
+  GdalErrors caught;
+  auto source = std::make_unique<GdalSource>();
   GDALDatasetH ds = GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr);
   if (!ds) {
     const std::string& said = caught.message();
-    fail(why, said.empty() || said.find("not recognized") != std::string::npos ? "not a raster GDAL recognises"
-                                                                               : said);
-    return nullptr;
+    throw Failure(said.empty() || said.find("not recognized") != std::string::npos ? "not a raster GDAL recognises"
+                                                                                   : said);
   }
-  auto source = std::make_unique<GdalSource>();
   source->ds = ds;
   source->lines = GDALGetRasterYSize(ds);
   source->columns = GDALGetRasterXSize(ds);
   const int count = GDALGetRasterCount(ds);
-  if (source->lines < 1 || source->columns < 1 || count < 1) {
-    fail(why, "it holds no pixel");
-    return nullptr;
-  }
-  if (band > count) {
-    fail(why, "it has " + std::to_string(count) + " band" + (count == 1 ? "" : "s") + ", not a band " +
+  if (source->lines < 1 || source->columns < 1 || count < 1) throw Failure("it holds no pixel");
+  if (band > count)
+    throw Failure("it has " + std::to_string(count) + " band" + (count == 1 ? "" : "s") + ", not a band " +
                   std::to_string(band));
-    return nullptr;
-  }
   if (band > 0) {
     source->bands = {GDALGetRasterBand(ds, band)};
   } else if (count == 1) {
@@ -538,8 +536,7 @@ std::unique_ptr<ImageSource> open_gdal_source(const std::string& path, int band,
   } else if (count == 3 || count == 4) {
     source->bands = {GDALGetRasterBand(ds, 1), GDALGetRasterBand(ds, 2), GDALGetRasterBand(ds, 3)};
   } else {
-    fail(why, "it has " + std::to_string(count) + " bands: choose one with --band");
-    return nullptr;
+    throw Failure("it has " + std::to_string(count) + " bands: choose one with --band");
   }
   source->byte_data = true;
   for (GDALRasterBandH b : source->bands) {
@@ -587,58 +584,45 @@ std::string gdal_driver_for(const std::string& extension) {
   return "";
 }
 
-bool gdal_result_driver(const std::string& name, GdalDriverInfo& info, std::string* why) {
+GdalDriverInfo gdal_result_driver(const std::string& name) {
   gdal_raster_setup();
   GDALDriverH driver = GDALGetDriverByName(name.c_str());
   char** meta = driver ? GDALGetMetadata(driver, nullptr) : nullptr;
   if (!driver || !CPLFetchBool(meta, GDAL_DCAP_RASTER, false))
-    return fail(why, "-of " + name + ": this GDAL has no raster driver of that name (solvik --formats lists them)");
+    throw Failure("-of " + name + ": this GDAL has no raster driver of that name (solvik --formats lists them)");
+  GdalDriverInfo info;
   info.name = GDALGetDriverShortName(driver);
   const bool writes = CPLFetchBool(meta, GDAL_DCAP_CREATECOPY, false) || CPLFetchBool(meta, GDAL_DCAP_CREATE, false);
   const char* types = CSLFetchNameValue(meta, GDAL_DMD_CREATIONDATATYPES);
   if (!writes || (types && !std::strstr(types, "Byte")))
-    return fail(why, "-of " + name + ": GDAL's " + info.name + " driver does not write rasters of bytes");
+    throw Failure("-of " + name + ": GDAL's " + info.name + " driver does not write rasters of bytes");
   const char* ext = CSLFetchNameValue(meta, GDAL_DMD_EXTENSION);
   info.extension = ext && *ext ? std::string(".").append(lower(ext)) : std::string();
-  return true;
+  return info;
 }
 
-bool gdal_check_creation_options(const std::string& driver_name, const std::vector<std::string>& options,
-                                 std::string* why) {
-  if (options.empty()) return true;
+void gdal_check_creation_options(const std::string& driver_name, const std::vector<std::string>& options) {
+  if (options.empty()) return;
   gdal_raster_setup();
   GDALDriverH driver = GDALGetDriverByName(driver_name.c_str());
-  if (!driver) return fail(why, "this GDAL has no " + driver_name + " driver");
+  if (!driver) throw Failure("this GDAL has no " + driver_name + " driver");
   // GDAL says what is wrong as warnings: keep the first one
-  struct Said {
-    std::string text;
-    static void CPL_STDCALL handler(CPLErr, CPLErrorNum, const char* message) {
-      auto* self = static_cast<Said*>(CPLGetErrorHandlerUserData());
-      if (self && self->text.empty() && message) self->text = message;
-    }
-  } said;
-  CPLPushErrorHandlerEx(&Said::handler, &said);
   for (const std::string& option : options) {
+    const GdalErrors said(GdalErrors::From::warnings);
     CPLStringList one;
     one.AddString(option.c_str());
-    if (!GDALValidateCreationOptions(driver, one.List())) {
-      CPLPopErrorHandler();
-      return fail(why, "-co " + option + ": " + (said.text.empty() ? "GDAL's " + driver_name + " driver refuses it"
-                                                                   : said.text));
-    }
+    if (!GDALValidateCreationOptions(driver, one.List()))
+      throw Failure("-co " + option + ": " + said.reason("GDAL's " + driver_name + " driver refuses it"));
   }
-  CPLPopErrorHandler();
-  return true;
 }
 
-bool write_gdal_raster(const std::string& path, const GdalResult& result, const RowSource& rows,
-                       int nb_lig, int nb_col, const Georef& georef, const WriteProgress& progress,
-                       std::string* why) {
+void write_gdal_raster(const std::string& path, const GdalResult& result, const RowSource& rows, int nb_lig,
+                       int nb_col, const Georef& georef, const WriteProgress& progress) {
   gdal_raster_setup();
-  CaughtErrors caught;
+  GdalErrors caught;
   const std::string& driver_name = result.driver;
   GDALDriverH driver = GDALGetDriverByName(driver_name.c_str());
-  if (!driver) return fail(why, "this GDAL has no " + driver_name + " driver");
+  if (!driver) throw Failure("this GDAL has no " + driver_name + " driver");
   CPLStringList options;
   if (driver_name == "GTiff") {
     options.SetNameValue("COMPRESS", "DEFLATE");
@@ -652,20 +636,27 @@ bool write_gdal_raster(const std::string& path, const GdalResult& result, const 
   }
   // no .aux.xml beside a temporary name: what the format cannot hold is
   // not written anywhere else
-  CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "NO");
-  PlaneDataset plane(rows, nb_lig, nb_col, georef, result.nodata);
-  GDALDatasetH out = GDALCreateCopy(driver, path.c_str(), GDALDataset::ToHandle(&plane), FALSE, options.List(),
-                                    report_progress, const_cast<WriteProgress*>(&progress));
-  if (out) GDALClose(out);  // the last blocks reach the file here
-  CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr);
-  if (!out || caught.failed()) return fail(why, caught.reason("GDAL could not write it"));
-  return true;
+  std::exception_ptr thrown;
+  GDALDatasetH out = nullptr;
+  {
+    struct NoSideFiles {
+      NoSideFiles() { CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "NO"); }
+      ~NoSideFiles() { CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", nullptr); }
+    } const no_side_files;
+    PlaneDataset plane(rows, nb_lig, nb_col, georef, result.nodata, thrown);
+    ProgressCall call{progress, thrown};
+    out = GDALCreateCopy(driver, path.c_str(), GDALDataset::ToHandle(&plane), FALSE, options.List(), report_progress,
+                         &call);
+    if (out) GDALClose(out);  // the last blocks reach the file here
+  }
+  if (thrown) std::rethrow_exception(thrown);
+  if (!out || caught.failed()) throw Failure(caught.reason("GDAL could not write it"));
 }
 
 std::string esri_wkt(const std::string& wkt) {
   if (wkt.empty()) return "";
   gdal_raster_setup();
-  CaughtErrors caught;
+  GdalErrors caught;
   OGRSpatialReference srs;
   if (srs.SetFromUserInput(wkt.c_str()) != OGRERR_NONE) return "";
   char* text = nullptr;

@@ -8,14 +8,15 @@
 //   write_gdal_raster      a one-byte picture to a file, georeferenced
 //   esri_wkt               a coordinate system as an ESRI .prj file holds it
 //   gdal_read_formats      the raster drivers of this GDAL, for a listing
-//   gdal_input_safe        may GDAL open a file without hanging or reaching
+//   check_gdal_input       may GDAL open a file without hanging or reaching
 //                          what the user did not allow?
 //   gdal_files_read        the files GDAL reads for one input
 //
 // Built only when GDAL is found (target solvik_gdal_raster, which defines
 // SOLVIK_HAVE_GDAL_RASTER for its users). Nothing here prints, keeps state of
-// its own or ends the program; GDAL's messages are caught per thread and come
-// back as reasons. Different images may be read and written at once on
+// its own or ends the program; GDAL's messages are caught per thread
+// (formats/gdal_errors.h) and come back as the reasons of Failures
+// (platform/failure.h). Different images may be read and written at once on
 // different threads.
 //
 // Notes
@@ -61,7 +62,10 @@
 
 void gdal_raster_setup();
 
-std::unique_ptr<ImageSource> open_gdal_source(const std::string& path, int band, std::string* why);
+// Never null: a Failure says why the file cannot be read ("not a raster
+// GDAL recognises", GDAL's own message, "it has 2 bands: choose one with
+// --band", ...).
+std::unique_ptr<ImageSource> open_gdal_source(const std::string& path, int band);
 
 // "GTiff" for .tif/.tiff, "PNG" for .png, "PNM" for .pgm (any case), else "".
 std::string gdal_driver_for(const std::string& extension);
@@ -73,14 +77,13 @@ struct GdalDriverInfo {
   std::string extension;
 };
 
-// The driver of short name `name` (any case). False with `why` when this
-// GDAL has none or it cannot write a file of bytes.
-bool gdal_result_driver(const std::string& name, GdalDriverInfo& info, std::string* why);
+// The driver of short name `name` (any case). A Failure when this GDAL has
+// none or it cannot write a file of bytes.
+GdalDriverInfo gdal_result_driver(const std::string& name);
 
-// False with `why` naming the option when one of `options` (NAME=VALUE) is
-// not among the driver's creation options or has a value it refuses.
-bool gdal_check_creation_options(const std::string& driver, const std::vector<std::string>& options,
-                                 std::string* why);
+// A Failure naming the option when one of `options` (NAME=VALUE) is not
+// among the driver's creation options or has a value it refuses.
+void gdal_check_creation_options(const std::string& driver, const std::vector<std::string>& options);
 
 // Told the part written so far, 0 to 1. May be empty.
 using WriteProgress = std::function<void(double fraction)>;
@@ -94,14 +97,15 @@ struct GdalResult {
 };
 
 // Writes `rows` (nb_lig rows of nb_col bytes) to `path` as `result` says,
-// whatever `path` is called (it may be a temporary name).
-bool write_gdal_raster(const std::string& path, const GdalResult& result, const RowSource& rows,
-                       int nb_lig, int nb_col, const Georef& georef, const WriteProgress& progress,
-                       std::string* why);
+// whatever `path` is called (it may be a temporary name). A Failure with
+// GDAL's message when it cannot; what `rows` or `progress` throw comes back
+// unchanged.
+void write_gdal_raster(const std::string& path, const GdalResult& result, const RowSource& rows, int nb_lig,
+                       int nb_col, const Georef& georef, const WriteProgress& progress);
 
-// True when GDAL may open `path` (note 5); false with `why` naming the
-// file that stops it.
-bool gdal_input_safe(const std::string& path, std::string* why);
+// Returns when GDAL may open `path` (note 5); a Failure naming the file
+// that stops it otherwise.
+void check_gdal_input(const std::string& path);
 
 // The files GDAL reads for the raster at `path` (itself, its side files, a
 // VRT's sources), by GDAL's own list; empty when it is not safe to open or

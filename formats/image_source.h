@@ -8,9 +8,10 @@
 //   open_asc_source    an ASCII grid, values kept whole
 //   grid_georef        the geotransform of an ASCII grid header
 //
-// Nothing here prints, keeps state or ends the program: failures come back
-// as null or false with a reason. Different sources may be read at once on
-// different threads.
+// Nothing here prints, keeps state or ends the program: a file that cannot
+// be read is a Failure (platform/failure.h) saying why, memory that cannot
+// be had std::bad_alloc. Different sources may be read at once on different
+// threads.
 //
 // Notes
 //  1. Lines are handed out as doubles, one per pixel, line 0 (the top)
@@ -33,7 +34,8 @@
 
 
 // Called with each line in turn: `values` holds the line's pixels. Returns
-// false to stop the reading (the read then fails with the sink's reason).
+// false to stop the reading (a Failure "reading stopped at line N"); what it
+// throws passes through the reading unchanged.
 using LineSink = std::function<bool(int line, const double* values)>;
 
 // The same for sources of bytes (see ImageSource::has_byte_lines).
@@ -63,9 +65,9 @@ class ImageSource {
   std::string descriptor_path;                 // the descriptor file, for a raster
   std::string coordinate_file;                 // a grid's .prj, when one was read into georef.wkt
 
-  // Hands every line to `sink`, top first. False with `why` when the file
-  // cannot be read completely or the sink stops.
-  virtual bool read_lines(const LineSink& sink, const ReadProgress& progress, std::string* why) = 0;
+  // Hands every line to `sink`, top first. A Failure when the file cannot
+  // be read completely or the sink stops.
+  virtual void read_lines(const LineSink& sink, const ReadProgress& progress) = 0;
 
   // True when every pixel is a whole number from 0 to 255 and none is
   // nodata: the lines can then be had as bytes, the same values without a
@@ -74,7 +76,7 @@ class ImageSource {
 
   // read_lines in bytes, for a source that has them; the base turns the
   // doubles of read_lines into bytes.
-  virtual bool read_byte_lines(const ByteLineSink& sink, const ReadProgress& progress, std::string* why);
+  virtual void read_byte_lines(const ByteLineSink& sink, const ReadProgress& progress);
 
   // Called when the caller reads no more: a source that holds its pixels
   // (a bitmap) lets them go.
@@ -83,14 +85,15 @@ class ImageSource {
 
 // A raster and its descriptor. A missing descriptor is an error (no
 // questions are asked); so is a raster shorter than the descriptor says.
-std::unique_ptr<ImageSource> open_raw_source(const std::string& raw_path, const std::string& descriptor_path,
-                                             std::string* why);
+// The openers never give null: they throw.
+std::unique_ptr<ImageSource> open_raw_source(const std::string& raw_path, const std::string& descriptor_path);
 
 // A bitmap the program's own codec reads (8 bits with a palette, the palette
 // index being the value, or 24 bits turned grey by the rounded luma
-// (19595 R + 38470 G + 7471 B + 32768) >> 16). Null with `why` when the
-// codec refuses the file; `out_of_memory` then tells memory from a refusal.
-std::unique_ptr<ImageSource> open_bmp_source(const std::string& path, std::string* why, bool* out_of_memory);
+// (19595 R + 38470 G + 7471 B + 32768) >> 16). A Failure with the codec's
+// reason when it refuses the file; std::bad_alloc when its pixels do not
+// fit in memory.
+std::unique_ptr<ImageSource> open_bmp_source(const std::string& path);
 
 // An ASCII grid read by the program's strict reader, each value kept whole
 // (integers and decimals). The header's nodata value, when the header has
@@ -98,7 +101,7 @@ std::unique_ptr<ImageSource> open_bmp_source(const std::string& path, std::strin
 // and column. The grid's coordinate system is the text of the .prj file of
 // the same name beside it (".prj" or ".PRJ"), when there is one that is a
 // regular file of at most 1 MiB; a .prj that cannot be read is an error.
-std::unique_ptr<ImageSource> open_asc_source(const std::string& path, std::string* why);
+std::unique_ptr<ImageSource> open_asc_source(const std::string& path);
 
 
 // The geotransform of a grid of `nb_lig` lines whose lower-left corner is

@@ -29,13 +29,15 @@ struct CloseFile {
 };
 using File = std::unique_ptr<FILE, CloseFile>;
 
-// `path` opened as a regular file, closed when the result goes; null with
-// the reason in `why`, after `prefix`.
-File open_file(const std::string& path, const char* mode, std::string* why, const std::string& prefix = "") {
-  std::string reason;
-  File f(open_regular(path, mode, &reason));
-  if (!f) fail(why, prefix + reason);
-  return f;
+// `path` opened as a regular file, closed when the result goes; a Failure
+// with the reason after `prefix` when it cannot be opened.
+File open_file(const std::string& path, const char* mode, const std::string& prefix = "") {
+  try {
+    return File(open_regular(path, mode));
+  } catch (const Failure& failure) {
+    if (prefix.empty()) throw;
+    throw Failure(prefix + failure.what());
+  }
 }
 
 std::string size_refusal(const std::string& subject, int lines, int columns) {
@@ -45,11 +47,9 @@ std::string size_refusal(const std::string& subject, int lines, int columns) {
 
 // Hands line i of `lines` to the sink, with the progress every 256 lines.
 template <typename Sink, typename Value>
-bool hand_over(const Sink& sink, const ReadProgress& progress, int i, int lines, const Value* values,
-               std::string* why) {
-  if (!sink(i, values)) return fail(why, "reading stopped at line " + std::to_string(i));
+void hand_over(const Sink& sink, const ReadProgress& progress, int i, int lines, const Value* values) {
+  if (!sink(i, values)) throw Failure("reading stopped at line " + std::to_string(i));
   if (progress && (i & 255) == 0) progress(static_cast<double>(i) / lines);
-  return true;
 }
 
 // --- raster and descriptor --------------------------------------------------
@@ -60,28 +60,26 @@ class RawSource : public ImageSource {
 
   bool has_byte_lines() const override { return true; }
 
-  bool read_byte_lines(const ByteLineSink& sink, const ReadProgress& progress, std::string* why) override {
-    const File file = open_file(path, "rb", why);
-    if (!file) return false;
+  void read_byte_lines(const ByteLineSink& sink, const ReadProgress& progress) override {
+    const File file = open_file(path, "rb");
     FILE* f = file.get();
     const std::size_t width = static_cast<std::size_t>(columns);
     std::vector<unsigned char> bytes(width);
     for (int i = 0; i < lines; ++i) {
       if (std::fread(bytes.data(), 1, width, f) != width)
-        return fail(why, "the raster could not be read at line " + std::to_string(i));
-      if (!hand_over(sink, progress, i, lines, bytes.data(), why)) return false;
+        throw Failure("the raster could not be read at line " + std::to_string(i));
+      hand_over(sink, progress, i, lines, bytes.data());
     }
-    return true;
   }
 
-  bool read_lines(const LineSink& sink, const ReadProgress& progress, std::string* why) override {
+  void read_lines(const LineSink& sink, const ReadProgress& progress) override {
     std::vector<double> values(static_cast<std::size_t>(columns));
-    return read_byte_lines(
+    read_byte_lines(
         [&](int i, const unsigned char* bytes) {
           std::copy(bytes, bytes + columns, values.begin());
           return sink(i, values.data());
         },
-        progress, why);
+        progress);
   }
 };
 
@@ -98,19 +96,16 @@ class BmpSource : public ImageSource {
 
   bool has_byte_lines() const override { return true; }
 
-  bool read_byte_lines(const ByteLineSink& sink, const ReadProgress& progress, std::string* why) override {
-    for (int i = 0; i < lines; ++i)
-      if (!hand_over(sink, progress, i, lines, plane[i], why)) return false;
-    return true;
+  void read_byte_lines(const ByteLineSink& sink, const ReadProgress& progress) override {
+    for (int i = 0; i < lines; ++i) hand_over(sink, progress, i, lines, plane[i]);
   }
 
-  bool read_lines(const LineSink& sink, const ReadProgress& progress, std::string* why) override {
+  void read_lines(const LineSink& sink, const ReadProgress& progress) override {
     std::vector<double> values(static_cast<std::size_t>(columns));
     for (int i = 0; i < lines; ++i) {
       for (int j = 0; j < columns; ++j) values[static_cast<std::size_t>(j)] = plane[i][j];
-      if (!hand_over(sink, progress, i, lines, values.data(), why)) return false;
+      hand_over(sink, progress, i, lines, values.data());
     }
-    return true;
   }
 };
 
@@ -128,19 +123,17 @@ class AscGridSource : public ImageSource {
  public:
   std::string path;
 
-  bool read_lines(const LineSink& sink, const ReadProgress& progress, std::string* why) override {
-    const File file = open_file(path, "r", why);
-    if (!file) return false;
+  void read_lines(const LineSink& sink, const ReadProgress& progress) override {
+    const File file = open_file(path, "r");
     FILE* f = file.get();
     AscTokens tokens(file_source(f), host_file_size(f));
     AscHeader header;
-    if (!asc_read_header(tokens, header, why)) return false;
-    if (header.nb_lig != lines || header.nb_col != columns) return fail(why, "the file changed while it was read");
+    asc_read_header(tokens, header);
+    if (header.nb_lig != lines || header.nb_col != columns) throw Failure("the file changed while it was read");
     const bool has_nodata = grid_header && grid_header->has_nodata;
     const double nodata = has_nodata ? grid_header->nodata : 0.0;
     std::vector<double> kept(static_cast<std::size_t>(columns));
-    return asc_read_values(tokens, lines, columns,
-                           [&](int line, const double* values) {
+    asc_read_values(tokens, lines, columns, [&](int line, const double* values) {
                              const double* out = values;
                              if (has_nodata) {
                                for (int j = 0; j < columns; ++j)
@@ -150,43 +143,39 @@ class AscGridSource : public ImageSource {
                              }
                              if (progress && (line & 255) == 0) progress(static_cast<double>(line) / lines);
                              return sink(line, out);
-                           },
-                           why);
+                           });
   }
 };
 
 // The .prj beside a grid: `wkt` its text and `file` its path, both left
-// empty when there is none. False with `why` when one is there but cannot
-// be read.
-bool read_grid_prj(const std::string& grid, std::string& wkt, std::string& file, std::string* why) {
+// empty when there is none. A Failure when one is there but cannot be read.
+void read_grid_prj(const std::string& grid, std::string& wkt, std::string& file) {
   for (const char* ext : {".prj", ".PRJ"}) {
     const std::string path = with_extension(grid, ext);
     if (!path_exists(path)) continue;
-    const File f = open_file(path, "r", why, "its coordinate system " + path + " cannot be read: ");
-    if (!f) return false;
+    const File f = open_file(path, "r", "its coordinate system " + path + " cannot be read: ");
     constexpr long long kMost = 1 << 20;
-    if (host_file_size(f.get()) > kMost) return fail(why, "its coordinate system " + path + " is over 1 MiB");
+    if (host_file_size(f.get()) > kMost) throw Failure("its coordinate system " + path + " is over 1 MiB");
     std::string text(static_cast<std::size_t>(std::max(0LL, host_file_size(f.get()))), '\0');
     if (std::fread(text.data(), 1, text.size(), f.get()) != text.size())
-      return fail(why, "its coordinate system " + path + " could not be read");
+      throw Failure("its coordinate system " + path + " could not be read");
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
     wkt = text;
     file = path;
-    return true;
+    return;
   }
-  return true;
 }
 
 }  // namespace
 
-bool ImageSource::read_byte_lines(const ByteLineSink& sink, const ReadProgress& progress, std::string* why) {
+void ImageSource::read_byte_lines(const ByteLineSink& sink, const ReadProgress& progress) {
   std::vector<unsigned char> bytes(static_cast<std::size_t>(columns));
-  return read_lines(
+  read_lines(
       [&](int line, const double* values) {
         for (int j = 0; j < columns; ++j) bytes[static_cast<std::size_t>(j)] = static_cast<unsigned char>(values[j]);
         return sink(line, bytes.data());
       },
-      progress, why);
+      progress);
 }
 
 Georef grid_georef(const AscHeader& header) {
@@ -202,32 +191,25 @@ Georef grid_georef(const AscHeader& header) {
   return g;
 }
 
-std::unique_ptr<ImageSource> open_raw_source(const std::string& raw_path, const std::string& descriptor_path,
-                                             std::string* why) {
-  const File raster = open_file(raw_path, "rb", why);
-  if (!raster) return nullptr;
-  const File descriptor = open_file(descriptor_path, "r", why, "its descriptor " + descriptor_path + " cannot be read: ");
-  if (!descriptor) return nullptr;
+std::unique_ptr<ImageSource> open_raw_source(const std::string& raw_path, const std::string& descriptor_path) {
+  const File raster = open_file(raw_path, "rb");
+  const File descriptor = open_file(descriptor_path, "r", "its descriptor " + descriptor_path + " cannot be read: ");
   FILE* f = raster.get();
   FILE* d = descriptor.get();
-  std::string reason;
   auto source = std::make_unique<RawSource>();
   RasterDescriptor values;
-  if (!read_descriptor(d, values, &reason)) {
-    fail(why, "its descriptor " + descriptor_path + ": " + reason);
-    return nullptr;
+  try {
+    read_descriptor(d, values);
+  } catch (const Failure& failure) {
+    throw Failure("its descriptor " + descriptor_path + ": " + failure.what());
   }
-  if (values.nb_lig < 1 || values.nb_col < 1) {
-    fail(why, size_refusal("its descriptor " + descriptor_path, values.nb_lig, values.nb_col));
-    return nullptr;
-  }
+  if (values.nb_lig < 1 || values.nb_col < 1)
+    throw Failure(size_refusal("its descriptor " + descriptor_path, values.nb_lig, values.nb_col));
   const long long need = static_cast<long long>(values.nb_lig) * values.nb_col;
   const long long have = host_file_size(f);
-  if (have < need) {
-    fail(why, "the raster holds " + std::to_string(have) + " bytes, but " + std::to_string(values.nb_lig) +
+  if (have < need)
+    throw Failure("the raster holds " + std::to_string(have) + " bytes, but " + std::to_string(values.nb_lig) +
                   " lines of " + std::to_string(values.nb_col) + " columns need " + std::to_string(need));
-    return nullptr;
-  }
   source->path = raw_path;
   source->descriptor_path = descriptor_path;
   source->lines = values.nb_lig;
@@ -236,47 +218,33 @@ std::unique_ptr<ImageSource> open_raw_source(const std::string& raw_path, const 
   return source;
 }
 
-std::unique_ptr<ImageSource> open_bmp_source(const std::string& path, std::string* why, bool* out_of_memory) {
+std::unique_ptr<ImageSource> open_bmp_source(const std::string& path) {
+  auto source = std::make_unique<BmpSource>();
   int columns = 0, lines = 0, type = 0;
   Color32* palette = nullptr;
-  BmpRefusal refusal;
-  unsigned char** plane = ChargeBMP(path.c_str(), &columns, &lines, &type, &palette, &refusal);
-  if (out_of_memory) *out_of_memory = !plane && refusal.out_of_memory;
-  if (!plane) {
-    fail(why, refusal.out_of_memory ? "not enough memory to read it" : refusal.reason);
-    return nullptr;
-  }
-  auto source = std::make_unique<BmpSource>();
+  unsigned char** plane = load_bmp(path.c_str(), &columns, &lines, &type, &palette);
   source->plane = plane;
   source->lines = lines;
   source->columns = columns;
-  if (lines < 1 || columns < 1) {
-    fail(why, size_refusal("its header", lines, columns));
-    return nullptr;
-  }
+  if (lines < 1 || columns < 1) throw Failure(size_refusal("its header", lines, columns));
   if (type == 2) bgr_rows_to_grey(plane, lines, columns);
   return source;
 }
 
-std::unique_ptr<ImageSource> open_asc_source(const std::string& path, std::string* why) {
-  const File file = open_file(path, "r", why);
-  if (!file) return nullptr;
+std::unique_ptr<ImageSource> open_asc_source(const std::string& path) {
+  const File file = open_file(path, "r");
   FILE* f = file.get();
   AscTokens tokens(file_source(f), host_file_size(f));
   AscHeader header;
-  if (!asc_read_header(tokens, header, why)) return nullptr;
-  if (header.nb_lig < 1 || header.nb_col < 1) {
-    fail(why, size_refusal("its header", header.nb_lig, header.nb_col));
-    return nullptr;
-  }
+  asc_read_header(tokens, header);
+  if (header.nb_lig < 1 || header.nb_col < 1) throw Failure(size_refusal("its header", header.nb_lig, header.nb_col));
   if (!tokens.could_hold(static_cast<long long>(header.nb_lig) * header.nb_col)) {
     // too short for its header: say which value is the first one missing
-    if (asc_read_values(tokens, header.nb_lig, header.nb_col, [](int, const double*) { return true; }, why))
-      fail(why, "the file changed while it was read");
-    return nullptr;
+    asc_read_values(tokens, header.nb_lig, header.nb_col, [](int, const double*) { return true; });
+    throw Failure("the file changed while it was read");
   }
   auto source = std::make_unique<AscGridSource>();
-  if (!read_grid_prj(path, source->georef.wkt, source->coordinate_file, why)) return nullptr;
+  read_grid_prj(path, source->georef.wkt, source->coordinate_file);
   source->path = path;
   source->lines = header.nb_lig;
   source->columns = header.nb_col;

@@ -3,7 +3,9 @@
 
 #include <cstddef>
 
-bool read_descriptor(FILE* f, RasterDescriptor& d, std::string* why) {
+#include "platform/failure.h"
+
+void read_descriptor(FILE* f, RasterDescriptor& d) {
   int* const values[6] = {&d.nb_lig, &d.nb_col, &d.type, &d.min_al, &d.max_al, &d.taille_pix};
   for (int k = 0; k < 6; ++k) {
     int c = std::getc(f);
@@ -13,7 +15,7 @@ bool read_descriptor(FILE* f, RasterDescriptor& d, std::string* why) {
       negative = c == '-';
       c = std::getc(f);
     }
-    if (c < '0' || c > '9') return true;
+    if (c < '0' || c > '9') return;
     long long v = 0;
     while (c >= '0' && c <= '9') {
       v = v * 10 + (c - '0');
@@ -21,14 +23,10 @@ bool read_descriptor(FILE* f, RasterDescriptor& d, std::string* why) {
       c = std::getc(f);
     }
     if (negative) v = -v;
-    if (v > 2147483647LL || v < -2147483648LL) {
-      if (why) *why = "a number too large for an integer";
-      return false;
-    }
+    if (v > 2147483647LL || v < -2147483648LL) throw Failure("a number too large for an integer");
     *values[k] = static_cast<int>(v);
     if (c != EOF) std::ungetc(c, f);
   }
-  return true;
 }
 
 std::string descriptor_text(const RasterDescriptor& d) {

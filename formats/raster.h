@@ -9,8 +9,10 @@
 //   read_raster_rows       nb_lig lines of nb_col bytes into a plane
 //   write_raster_rows      a plane's lines to an open stream
 //
-// Nothing here prints, keeps state or ends the program: failures come back
-// as false with a reason.
+// Nothing here prints, keeps state or ends the program. A descriptor that
+// cannot be read is a Failure (platform/failure.h); the stream functions
+// answer false, errno saying why, as the writers of platform/host.h take
+// them.
 #pragma once
 
 #include "formats/rows.h"
@@ -29,9 +31,10 @@ struct RasterDescriptor {
 
 // Reads up to six integers the way "%d%d%d%d%d%d" does: white space of any
 // kind between them; reading stops at the first word that does not start
-// with a number, and the values not read keep what they held. False, with
-// `why`, when a number does not fit an int.
-bool read_descriptor(FILE* f, RasterDescriptor& d, std::string* why);
+// with a number, and the values not read keep what they held. A Failure
+// ("a number too large for an integer") when a number does not fit an int;
+// the values read before it are kept.
+void read_descriptor(FILE* f, RasterDescriptor& d);
 
 std::string descriptor_text(const RasterDescriptor& d);
 

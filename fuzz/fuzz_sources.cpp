@@ -6,29 +6,34 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "cli/options.h"
 #include "formats/image_source.h"
 #include "fuzz_support.h"
+#include "platform/failure.h"
 
 namespace {
 
 void read_all(ImageSource& source) {
   if (source.lines < 1 || source.columns < 1) std::abort();
   int next = 0;
-  std::string why;
-  const bool ok = source.read_lines(
-      [&](int line, const double* values) {
-        if (line != next++) std::abort();
-        for (int j = 0; j < source.columns; ++j)
-          if (std::isinf(values[j])) std::abort();  // a value is a number or nodata
-        return true;
-      },
-      {}, &why);
-  if (ok && next != source.lines) std::abort();
-  if (!ok && why.empty()) std::abort();  // every failure says why
+  try {
+    source.read_lines(
+        [&](int line, const double* values) {
+          if (line != next++) std::abort();
+          for (int j = 0; j < source.columns; ++j)
+            if (std::isinf(values[j])) std::abort();  // a value is a number or nodata
+          return true;
+        },
+        {});
+  } catch (const Failure& failure) {
+    if (!*failure.what()) std::abort();  // every failure says why
+    return;
+  }
+  if (next != source.lines) std::abort();
 }
 
 void parse(const std::string& bytes) {
@@ -54,32 +59,36 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 1) return 0;
   fuzz_support::enter_private_folder();
   const std::string rest(reinterpret_cast<const char*>(data) + 1, size - 1);
-  std::string why;
   std::unique_ptr<ImageSource> source;
-  switch (data[0] % 4) {
-    case 0:
-      fuzz_support::write_bytes("x.asc", data + 1, size - 1);
-      source = open_asc_source("x.asc", &why);
-      break;
-    case 1: {
-      fuzz_support::write_bytes("x.bmp", data + 1, size - 1);
-      bool out_of_memory = false;
-      source = open_bmp_source("x.bmp", &why, &out_of_memory);
-      break;
+  try {
+    switch (data[0] % 4) {
+      case 0:
+        fuzz_support::write_bytes("x.asc", data + 1, size - 1);
+        source = open_asc_source("x.asc");
+        break;
+      case 1:
+        fuzz_support::write_bytes("x.bmp", data + 1, size - 1);
+        source = open_bmp_source("x.bmp");
+        break;
+      case 2: {
+        const auto nul = std::min(rest.find('\0'), rest.size());
+        const std::string txt = rest.substr(0, nul), raw = nul < rest.size() ? rest.substr(nul + 1) : "";
+        fuzz_support::write_bytes("x.txt", reinterpret_cast<const std::uint8_t*>(txt.data()), txt.size());
+        fuzz_support::write_bytes("x.raw", reinterpret_cast<const std::uint8_t*>(raw.data()), raw.size());
+        source = open_raw_source("x.raw", "x.txt");
+        break;
+      }
+      default:
+        parse(rest);
+        return 0;
     }
-    case 2: {
-      const auto nul = std::min(rest.find('\0'), rest.size());
-      const std::string txt = rest.substr(0, nul), raw = nul < rest.size() ? rest.substr(nul + 1) : "";
-      fuzz_support::write_bytes("x.txt", reinterpret_cast<const std::uint8_t*>(txt.data()), txt.size());
-      fuzz_support::write_bytes("x.raw", reinterpret_cast<const std::uint8_t*>(raw.data()), raw.size());
-      source = open_raw_source("x.raw", "x.txt", &why);
-      break;
-    }
-    default:
-      parse(rest);
-      return 0;
+  } catch (const Failure& failure) {
+    if (!*failure.what()) std::abort();  // every refusal says why
+    return 0;
+  } catch (const std::bad_alloc&) {
+    return 0;
   }
-  if (source) read_all(*source);
-  else if (why.empty()) std::abort();
+  if (!source) std::abort();  // an opener gives a source or throws
+  read_all(*source);
   return 0;
 }

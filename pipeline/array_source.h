@@ -14,6 +14,7 @@
 
 #include "formats/image_source.h"
 #include "pipeline/pipeline.h"
+#include "platform/failure.h"
 
 namespace pipeline {
 
@@ -39,26 +40,23 @@ class ArraySource : public ImageSource {
   // their columns are contiguous.
   bool has_byte_lines() const override { return a_.element == Element::u8 || a_.element == Element::boolean; }
 
-  bool read_byte_lines(const ByteLineSink& sink, const ReadProgress& progress, std::string* why) override {
-    if (!has_byte_lines()) return ImageSource::read_byte_lines(sink, progress, why);
+  void read_byte_lines(const ByteLineSink& sink, const ReadProgress& progress) override {
+    if (!has_byte_lines()) return ImageSource::read_byte_lines(sink, progress);
     std::vector<unsigned char> gathered(a_.column_bytes == 1 ? 0 : static_cast<std::size_t>(columns));
     for (int i = 0; i < lines; ++i) {
       const char* line = a_.data + i * a_.line_bytes;
       const unsigned char* values = reinterpret_cast<const unsigned char*>(line);
       if (a_.column_bytes != 1) {
-        for (int j = 0; j < columns; ++j) gathered[static_cast<std::size_t>(j)] = static_cast<unsigned char>(line[j * a_.column_bytes]);
+        for (int j = 0; j < columns; ++j)
+          gathered[static_cast<std::size_t>(j)] = static_cast<unsigned char>(line[j * a_.column_bytes]);
         values = gathered.data();
       }
-      if (!sink(i, values)) {
-        if (why) *why = "reading stopped at line " + std::to_string(i);
-        return false;
-      }
+      if (!sink(i, values)) throw Failure("reading stopped at line " + std::to_string(i));
       if (progress && (i & 255) == 0) progress(static_cast<double>(i) / lines);
     }
-    return true;
   }
 
-  bool read_lines(const LineSink& sink, const ReadProgress& progress, std::string* why) override {
+  void read_lines(const LineSink& sink, const ReadProgress& progress) override {
     std::vector<double> values(static_cast<std::size_t>(columns));
     for (int i = 0; i < lines; ++i) {
       const char* line = a_.data + i * a_.line_bytes;
@@ -75,13 +73,9 @@ class ArraySource : public ImageSource {
         case Element::f32: fill<float>(line, values); break;
         case Element::f64: fill<double>(line, values); break;
       }
-      if (!sink(i, values.data())) {
-        if (why) *why = "reading stopped at line " + std::to_string(i);
-        return false;
-      }
+      if (!sink(i, values.data())) throw Failure("reading stopped at line " + std::to_string(i));
       if (progress && (i & 255) == 0) progress(static_cast<double>(i) / lines);
     }
-    return true;
   }
 
  private:

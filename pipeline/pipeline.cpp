@@ -30,27 +30,20 @@ void check(const std::atomic<bool>* cancel) {
   if (cancel && cancel->load(std::memory_order_relaxed)) throw Cancelled();
 }
 
-// Reads every line into `f`, turning a reader's refusal into a Failure;
-// the lines as bytes when `Value` is unsigned char (sources that have them).
+// Reads every line into `f`, as bytes when `Value` is unsigned char (for
+// sources that have them); a reader's refusal is its Failure, a cancel stops
+// the reading at the next line.
 template <typename Value = double, typename F>
 void read_all(ImageSource& source, const std::atomic<bool>* cancel, const ReadProgress& progress, F f) {
-  std::string why;
-  bool cancelled = false;
   const auto each = [&](int line, const Value* values) {
-    if (cancel && cancel->load(std::memory_order_relaxed)) {
-      cancelled = true;
-      return false;
-    }
+    check(cancel);
     f(line, values);
     return true;
   };
-  bool ok;
   if constexpr (std::is_same_v<Value, unsigned char>)
-    ok = source.read_byte_lines(each, progress, &why);
+    source.read_byte_lines(each, progress);
   else
-    ok = source.read_lines(each, progress, &why);
-  if (cancelled) throw Cancelled();
-  if (!ok) throw Failure(why);
+    source.read_lines(each, progress);
 }
 
 // Marks each line of the source through `put(line, values, inside)` and

@@ -1,5 +1,6 @@
 // Host file system: see host.h.
 #include "platform/host.h"
+#include "platform/failure.h"
 
 #include <algorithm>
 #include <atomic>
@@ -42,32 +43,34 @@ bool name_stays_inside(const std::string& name) {
 
 namespace {
 
-bool fail(std::string* why, const std::string& reason) {
-  if (why) *why = reason;
-  return false;
+// A Failure with the text of errno, errno kept as it was.
+[[noreturn]] void fail_with_errno() {
+  const int error = errno;
+  Failure failure(std::strerror(error));
+  errno = error;
+  throw failure;
 }
 
 }  // namespace
 
-FILE* open_regular(const std::string& path, const char* mode, std::string* why) {
+FILE* open_regular(const std::string& path, const char* mode) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    if (why) *why = std::strerror(errno);
-    return nullptr;
-  }
+  if (fd < 0) fail_with_errno();
   struct stat st{};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    if (why) *why = "not a regular file";
+    Failure failure("not a regular file");
     errno = EISDIR;
-    return nullptr;
+    throw failure;
   }
   // reads of a regular file never block; the flag is dropped all the same
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   FILE* f = fdopen(fd, mode);
   if (!f) {
-    if (why) *why = std::strerror(errno);
+    const int error = errno;
     ::close(fd);
+    errno = error;
+    fail_with_errno();
   }
   return f;
 }
@@ -164,12 +167,12 @@ struct Temporary {
   }
 };
 
-bool make_temporary(const std::string& folder, Temporary& t, std::string* why, bool named) {
+void make_temporary(const std::string& folder, Temporary& t, bool named) {
 #ifdef O_TMPFILE
   if (!named) t.fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
   if (!named && t.fd >= 0) {
     t.path = "/proc/self/fd/" + std::to_string(t.fd);
-    if (access(t.path.c_str(), W_OK) == 0) return true;
+    if (access(t.path.c_str(), W_OK) == 0) return;
     ::close(t.fd);
     t.fd = -1;
   }
@@ -181,31 +184,31 @@ bool make_temporary(const std::string& folder, Temporary& t, std::string* why, b
     if (fd >= 0) {
       ::close(fd);
       t.name = t.path = name;
-      return true;
+      return;
     }
     forget_name(t.slot);
     t.slot = -1;
-    if (errno != EEXIST) return fail(why, std::strerror(errno));
+    if (errno != EEXIST) fail_with_errno();
   }
-  return fail(why, "no temporary name could be found");
+  throw Failure("no temporary name could be found");
 }
 
 // Gives a nameless temporary file a short name in `folder`, so it can be
 // renamed over its target.
-bool name_temporary(const std::string& folder, Temporary& t, std::string* why) {
-  if (!t.name.empty()) return true;
+void name_temporary(const std::string& folder, Temporary& t) {
+  if (!t.name.empty()) return;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string name = short_name(folder);
     t.slot = remember_name(name);
     if (linkat(AT_FDCWD, t.path.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
       t.name = name;
-      return true;
+      return;
     }
     forget_name(t.slot);
     t.slot = -1;
-    if (errno != EEXIST) return fail(why, std::strerror(errno));
+    if (errno != EEXIST) fail_with_errno();
   }
-  return fail(why, "no temporary name could be found");
+  throw Failure("no temporary name could be found");
 }
 
 // Holds SIGINT, SIGTERM and SIGHUP back while it lives.
@@ -275,23 +278,27 @@ StagedFiles::~StagedFiles() {
   for (Entry* e : entries_) delete e;
 }
 
-bool StagedFiles::write(const AtomicOutput& output, std::string* why) {
+void StagedFiles::write(const AtomicOutput& output) {
   auto* e = new Entry;
   entries_.push_back(e);
   e->target = output.path;
   Temporary& t = e->temp;
   const std::string folder = folder_of(output.path);
-  if (!make_temporary(folder, t, why, output.named)) return false;
+  try {
+    make_temporary(folder, t, output.named);
+  } catch (const Failure& failure) {
+    throw FileFailure(output.path, failure.what());
+  }
   errno = 0;
-  if (!output.writer(t.path)) return fail(why, errno ? std::strerror(errno) : "the file could not be written completely");
+  if (!output.writer(t.path))
+    throw FileFailure(output.path, errno ? std::strerror(errno) : "the file could not be written completely");
   if (!t.name.empty()) {
     // a named temporary file was made private; a result gets what a new
     // file would get
     mode_t mask = umask(0);
     umask(mask);
-    if (chmod(t.name.c_str(), 0666 & ~mask) != 0) return fail(why, std::strerror(errno));
+    if (chmod(t.name.c_str(), 0666 & ~mask) != 0) throw FileFailure(output.path, std::strerror(errno));
   }
-  return true;
 }
 
 void StagedFiles::adopt(const std::string& temporary, const std::string& target) {
@@ -309,21 +316,26 @@ void StagedFiles::remove_with(const std::string& target) {
   e->removal = true;
 }
 
-bool StagedFiles::put_in_place(std::string* why, std::string* failed) {
-  if (entries_.empty()) return true;
-  auto failing = [&](const std::string& target, const std::string& reason) {
-    if (failed) *failed = target;
-    return fail(why, reason);
-  };
+void StagedFiles::put_in_place() {
+  if (entries_.empty()) return;
   SignalsHeld held;
   std::vector<std::string> folders;
   for (const Entry* e : entries_) folders.push_back(folder_of(e->target));
   FolderLocks locks(folders);
-  for (Entry* e : entries_)
-    if (!e->removal && !name_temporary(folder_of(e->target), e->temp, why)) return failing(e->target, *why);
-  std::string reason;
-  for (Entry* e : entries_)
-    if (!replaceable(e->target, &reason)) return failing(e->target, reason);
+  for (Entry* e : entries_) {
+    try {
+      if (!e->removal) name_temporary(folder_of(e->target), e->temp);
+    } catch (const Failure& failure) {
+      throw FileFailure(e->target, failure.what());
+    }
+  }
+  for (Entry* e : entries_) {
+    try {
+      check_replaceable(e->target);
+    } catch (const Failure& failure) {
+      throw FileFailure(e->target, failure.what());
+    }
+  }
   // the earlier files get a second name, so a rename that fails half way
   // can give the group back what it had
   std::vector<Temporary> earlier(entries_.size());
@@ -356,25 +368,15 @@ bool StagedFiles::put_in_place(std::string* why, std::string* failed) {
         unlink(entries_[j]->target.c_str());
       }
     }
-    return failing(e.target, error);
+    throw FileFailure(e.target, error);
   }
-  return true;  // the second names go with `earlier`
+  // the second names go with `earlier`
 }
 
-bool write_atomically(const std::vector<AtomicOutput>& outputs, std::string* why, std::size_t* failed) {
+void write_atomically(const std::vector<AtomicOutput>& outputs) {
   StagedFiles staged;
-  for (std::size_t k = 0; k < outputs.size(); ++k) {
-    if (!staged.write(outputs[k], why)) {
-      if (failed) *failed = k;
-      return false;
-    }
-  }
-  std::string failed_target;
-  if (staged.put_in_place(why, &failed_target)) return true;
-  if (failed)
-    for (std::size_t k = 0; k < outputs.size(); ++k)
-      if (outputs[k].path == failed_target) *failed = k;
-  return false;
+  for (const AtomicOutput& output : outputs) staged.write(output);
+  staged.put_in_place();
 }
 
 void ensure_standard_descriptors() {
@@ -407,13 +409,15 @@ void install_interrupt_cleanup() {
 }
 
 
-bool replaceable(const std::string& path, std::string* why) {
+void check_replaceable(const std::string& path) {
   struct stat st{};
-  if (lstat(path.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR ? true : fail(why, std::strerror(errno));
-  if (S_ISLNK(st.st_mode)) return true;
-  if (S_ISDIR(st.st_mode)) return fail(why, "it is a folder");
-  if (!S_ISREG(st.st_mode)) return fail(why, "it is not a regular file");
-  return true;
+  if (lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return;
+    fail_with_errno();
+  }
+  if (S_ISLNK(st.st_mode)) return;
+  if (S_ISDIR(st.st_mode)) throw Failure("it is a folder");
+  if (!S_ISREG(st.st_mode)) throw Failure("it is not a regular file");
 }
 
 std::string temporary_name_beside(const std::string& path, const std::string& extension) {
@@ -427,9 +431,8 @@ std::string temporary_name_beside(const std::string& path, const std::string& ex
   return folder + "." + name + "." + tag + ".tmp" + extension;
 }
 
-bool write_atomically(const std::string& path, const std::function<bool(const std::string& tmp_path)>& writer,
-                      std::string* why) {
-  return write_atomically(std::vector<AtomicOutput>{{path, writer}}, why);
+void write_atomically(const std::string& path, const std::function<bool(const std::string& tmp_path)>& writer) {
+  write_atomically(std::vector<AtomicOutput>{{path, writer}});
 }
 
 // --- names ------------------------------------------------------------------

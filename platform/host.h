@@ -5,14 +5,14 @@
 //   host_path            logical path -> path to open on this host
 //   name_stays_inside    may a typed folder or file name be used in a path?
 //   open_regular         open a host path for reading, regular files only,
-//                        never blocking, with a reason on failure
+//                        never blocking
 //   host_open            open_regular on the host path of a logical path
 //   host_file_size       size of an open file, or -1
 //   same_file            do two host paths name one existing file?
 //   path_exists          is there anything (even a dangling link) at a path?
 //   write_atomically     write one or more files, each whole or not at all
 //   StagedFiles          files written to temporaries, put in place together
-//   replaceable          may a result be renamed over what is at a path?
+//   check_replaceable    may a result be renamed over what is at a path?
 //   ensure_standard_descriptors  descriptors 0, 1 and 2 open before any file
 //   temporary_name_beside  a fresh hidden name beside a path, for writers
 //                        that need a real name (a file and its side files)
@@ -20,6 +20,9 @@
 //   install_interrupt_cleanup
 //                        interrupts remove a temporary file before ending;
 //                        file size limits and closed pipes become errors
+//
+// A refusal is a Failure (platform/failure.h) with the reason; a file of a
+// group that cannot be written is a FileFailure naming it.
 //
 // The program builds on POSIX hosts (Linux first). The working directory
 // stands for drive C:, so the logical path "c:\images\site\a.raw" is opened
@@ -41,10 +44,12 @@ bool name_stays_inside(const std::string& name);
 // Opens `path` for reading ("r" or "rb") when it is a regular file. The
 // file is opened without blocking (a FIFO or a device put in its place
 // cannot hang the run) and checked on the opened descriptor, so there is no
-// window between the check and the open. Null on failure, with `why` ("No
-// such file or directory", "not a regular file", ...) and errno set.
-FILE* open_regular(const std::string& path, const char* mode, std::string* why = nullptr);
+// window between the check and the open. Never null: a Failure with the
+// reason ("No such file or directory", "not a regular file", ...), errno
+// set, when the file cannot be opened.
+FILE* open_regular(const std::string& path, const char* mode);
 
+// open_regular on the host path of `logical`.
 FILE* host_open(const std::string& logical, const char* mode);
 
 long long host_file_size(FILE* f);
@@ -59,7 +64,8 @@ bool path_exists(const std::string& path);
 
 // One file to write: its host path and the code that writes it. `writer`
 // gets a host path to create (fopen "w"/"wb" works on it) and returns true
-// when it wrote the file completely and closed it.
+// when it wrote the file completely and closed it; false leaves errno to
+// say why. A writer may also throw a Failure, which passes unchanged.
 // `named`: the writer is given a real file name in the target's folder,
 // never a /proc/self/fd path (for libraries that look for files beside the
 // one they write).
@@ -74,7 +80,8 @@ struct AtomicOutput {
 // the first output's folder with interrupts held back, so a group (a raster
 // and its descriptor) always comes from one run, also when two runs write
 // the same names at once. A failure leaves no temporary or partial file and
-// every earlier file of those names as it was; `why` gets the reason.
+// every earlier file of those names as it was: a FileFailure naming the
+// output that failed, with the reason.
 //
 // Where the file system allows it the temporary file has no name until it is
 // complete (even a killed run leaves nothing); elsewhere its name is short
@@ -82,16 +89,15 @@ struct AtomicOutput {
 // A result gets the permissions that the umask gives a new file. Before
 // anything is renamed every target is checked to be replaceable, so a
 // folder in the place of a descriptor stops the group before its raster
-// moves; `failed` (when given) gets the index of the output that failed.
-bool write_atomically(const std::vector<AtomicOutput>& outputs, std::string* why, std::size_t* failed = nullptr);
-bool write_atomically(const std::string& path, const std::function<bool(const std::string& tmp_path)>& writer,
-                      std::string* why);
+// moves.
+void write_atomically(const std::vector<AtomicOutput>& outputs);
+void write_atomically(const std::string& path, const std::function<bool(const std::string& tmp_path)>& writer);
 
-// May a finished file be renamed onto `path`? True when nothing is there,
-// or a regular file, or a link (the link is replaced, not what it leads
-// to). False with `why` ("it is a folder", "it is not a regular file")
-// otherwise.
-bool replaceable(const std::string& path, std::string* why);
+// May a finished file be renamed onto `path`? Yes when nothing is there, or
+// a regular file, or a link (the link is replaced, not what it leads to);
+// otherwise a Failure says why ("it is a folder", "it is not a regular
+// file").
+void check_replaceable(const std::string& path);
 
 // Files of one group (a result, its descriptor, its graph files) written to
 // temporaries first and put in place together by put_in_place: every
@@ -106,18 +112,18 @@ class StagedFiles {
   StagedFiles(const StagedFiles&) = delete;
   StagedFiles& operator=(const StagedFiles&) = delete;
 
-  // Writes one output to a temporary file beside its target. False with
-  // `why` when the writer fails.
-  bool write(const AtomicOutput& output, std::string* why);
+  // Writes one output to a temporary file beside its target. A
+  // FileFailure naming the target when the writer fails.
+  void write(const AtomicOutput& output);
   // A file the caller wrote itself at `temporary` (beside `target`, a name
   // from temporary_name_beside), to become `target`.
   void adopt(const std::string& temporary, const std::string& target);
   // A file the group replaces by nothing (a side file of an earlier set
   // that the new set lacks): removed with the renames, put back with them.
   void remove_with(const std::string& target);
-  // Puts every file in place. False with `why` (the reason) and `failed`
-  // (the target that failed) when one cannot be; nothing is then changed.
-  bool put_in_place(std::string* why, std::string* failed = nullptr);
+  // Puts every file in place. A FileFailure naming the target that failed
+  // when one cannot be; nothing is then changed.
+  void put_in_place();
 
  private:
   struct Entry;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "formats/image_source.h"
+#include "platform/failure.h"
 #include "skeleton/pipeline.h"
 #include "skeleton/skeleton.h"
 #include "support/helpers.h"
@@ -52,29 +53,31 @@ Plane expected(const Plane& grey, bool dialogue) {
 }
 
 Plane read_back(const fs::path& path) {
-  std::string why;
   std::unique_ptr<ImageSource> source;
   const std::string ext = path.extension().string();
-  if (ext == ".raw") {
-    fs::path txt = path;
-    source = open_raw_source(path.string(), txt.replace_extension(".txt").string(), &why);
-  } else if (ext == ".asc") {
-    source = open_asc_source(path.string(), &why);
-  } else if (ext == ".bmp") {
-    bool memory = false;
-    source = open_bmp_source(path.string(), &why, &memory);
-  } else {
-#ifdef SOLVIK_HAVE_GDAL_RASTER
-    source = open_gdal_source(path.string(), 0, &why);
-#endif
-  }
-  EXPECT_TRUE(source) << path << ": " << why;
   Plane out;
-  if (!source) return out;
-  source->read_lines([&](int, const double* v) {
-    out.emplace_back(v, v + source->columns);
-    return true;
-  }, nullptr, &why);
+  try {
+    if (ext == ".raw") {
+      fs::path txt = path;
+      source = open_raw_source(path.string(), txt.replace_extension(".txt").string());
+    } else if (ext == ".asc") {
+      source = open_asc_source(path.string());
+    } else if (ext == ".bmp") {
+      source = open_bmp_source(path.string());
+    } else {
+#ifdef SOLVIK_HAVE_GDAL_RASTER
+      source = open_gdal_source(path.string(), 0);
+#endif
+    }
+    EXPECT_TRUE(source) << path;
+    if (!source) return out;
+    source->read_lines([&](int, const double* v) {
+      out.emplace_back(v, v + source->columns);
+      return true;
+    }, nullptr);
+  } catch (const Failure& failure) {
+    ADD_FAILURE() << path << ": " << failure.what();
+  }
   return out;
 }
 

@@ -11,12 +11,24 @@
 
 #include "export/summary_file.h"
 #include "graph/skeleton_graph.h"
+#include "platform/failure.h"
 #include "tests/graph/plane.h"
 #if defined(SOLVIK_HAVE_VECTOR)
 #include "export/vector_file.h"
 #endif
 
 namespace {
+
+// The reason of the Failure that `write` throws; "" when it throws none.
+template <typename Write>
+std::string failure_of(Write write) {
+  try {
+    write();
+  } catch (const Failure& failure) {
+    return failure.what();
+  }
+  return "";
+}
 
 namespace fs = std::filesystem;
 
@@ -59,16 +71,16 @@ TEST(SummaryCsv, OneRowPerComponentWithMapBox) {
   Plane p = Plane::from_picture({"#####.#", "..#...#", "..#....", "......#"});
   const SkeletonGraph g = build_graph(p.rows(), p.lines, p.columns);
   std::string why;
-  ASSERT_TRUE(write_summary_csv(dir / "s.csv", g, utm_georef(), &why)) << why;
+  ASSERT_NO_THROW(write_summary_csv(dir / "s.csv", g, utm_georef()));
   EXPECT_EQ(read_text(dir / "s.csv"),
             "component,branches,end_points,junctions,isolated,holes,length,length_px,min_line,min_column,max_line,"
             "max_column,min_x,min_y,max_x,max_y\n"
             "0,3,3,1,0,0,80,6,0,0,2,4,1005,4950,1045,4990\n"
             "1,1,2,0,0,0,20,1,0,6,1,6,1065,4970,1065,4990\n"
             "2,0,0,0,1,0,0,0,3,6,3,6,1065,4930,1065,4930\n");
-  ASSERT_TRUE(write_summary_csv(dir / "s.csv", g, Georef{}, &why)) << why;  // replaces it
+  ASSERT_NO_THROW(write_summary_csv(dir / "s.csv", g, Georef{}));  // replaces it
   EXPECT_EQ(read_text(dir / "s.csv").substr(0, 120).find("min_x"), std::string::npos);
-  EXPECT_FALSE(write_summary_csv(dir / "no/such/folder/s.csv", g, Georef{}, &why));
+  why = failure_of([&] { write_summary_csv(dir / "no/such/folder/s.csv", g, Georef{}); });
   EXPECT_NE(why.find("no/such/folder"), std::string::npos) << why;
   EXPECT_EQ(dir.files(), 1u) << "no temporary file is left";
 }
@@ -126,8 +138,7 @@ TEST(VectorFile, EveryFormatReadsBackWithItsFeaturesAttributesAndCoordinates) {
   for (const Case& c : {Case{"t.geojson", true, 3}, Case{"t.gpkg", true, 7}, Case{"t.shp", true, 3},
                         Case{"t.fgb", true, 3}, Case{"t.csv", false, 3}}) {
     SCOPED_TRACE(c.name);
-    std::string why;
-    ASSERT_TRUE(write_branches(dir / c.name, g, utm_georef(), 0, &why)) << why;
+    ASSERT_NO_THROW(write_branches(dir / c.name, g, utm_georef(), 0));
     const std::string all = ogrinfo("-al -q '" + dir / c.name + "'");
     ASSERT_FALSE(all.empty());
     EXPECT_EQ(count(all, "OGRFeature("), c.features) << all;
@@ -157,12 +168,11 @@ TEST(VectorFile, NodesPixelCoordinatesAndSimplification) {
   Folder dir;
   Plane p = Plane::from_picture({"#.......", ".#......", "..#.....", "...#####"});
   const SkeletonGraph g = build_graph(p.rows(), p.lines, p.columns);
-  std::string why;
-  ASSERT_TRUE(write_nodes(dir / "n.geojson", g, Georef{}, &why)) << why;
+  ASSERT_NO_THROW(write_nodes(dir / "n.geojson", g, Georef{}));
   const std::string nodes = ogrinfo("-al -q '" + dir / "n.geojson" + "'");
   EXPECT_NE(nodes.find("POINT (0.5 0.5)"), std::string::npos) << nodes;
   EXPECT_NE(nodes.find("POINT (7.5 3.5)"), std::string::npos) << nodes;
-  ASSERT_TRUE(write_branches(dir / "b.geojson", g, Georef{}, 0.5, &why)) << why;
+  ASSERT_NO_THROW(write_branches(dir / "b.geojson", g, Georef{}, 0.5));
   const std::string lines = ogrinfo("-al -q '" + dir / "b.geojson" + "'");
   EXPECT_NE(lines.find("LINESTRING (0.5 0.5,3.5 3.5,7.5 3.5)"), std::string::npos) << lines;
   EXPECT_NE(lines.find("length_px (Real) = 8.24264"), std::string::npos) << lines;
@@ -172,18 +182,18 @@ TEST(VectorFile, FailuresNameTheFileAndLeaveNoPartialFiles) {
   Folder dir;
   const SkeletonGraph g = t_graph();
   std::string why;
-  ASSERT_TRUE(write_branches(dir / "keep.shp", g, utm_georef(), 0, &why)) << why;
+  ASSERT_NO_THROW(write_branches(dir / "keep.shp", g, utm_georef(), 0));
   const std::size_t files = dir.files();
   const std::string before = read_text(dir / "keep.shp");
   Georef bad = utm_georef();
   bad.wkt = "not a coordinate system";
-  EXPECT_FALSE(write_branches(dir / "keep.shp", g, bad, 0, &why));
+  why = failure_of([&] { write_branches(dir / "keep.shp", g, bad, 0); });
   EXPECT_NE(why.find("keep.shp"), std::string::npos) << why;
   EXPECT_EQ(read_text(dir / "keep.shp"), before);
   EXPECT_EQ(dir.files(), files);
-  EXPECT_FALSE(write_branches(dir / "lines.txt", g, Georef{}, 0, &why));
+  why = failure_of([&] { write_branches(dir / "lines.txt", g, Georef{}, 0); });
   EXPECT_NE(why.find("lines.txt"), std::string::npos) << why;
-  EXPECT_FALSE(write_nodes(dir / "missing/n.gpkg", g, Georef{}, &why));
+  why = failure_of([&] { write_nodes(dir / "missing/n.gpkg", g, Georef{}); });
   EXPECT_NE(why.find("missing/n.gpkg"), std::string::npos) << why;
   EXPECT_EQ(dir.files(), files);
 }

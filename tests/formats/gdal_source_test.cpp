@@ -15,6 +15,7 @@
 
 #include "LIB/image.h"
 #include "formats/gdal_raster.h"
+#include "platform/failure.h"
 #include "support/helpers.h"
 
 namespace {
@@ -45,22 +46,23 @@ void make_tiff(const std::string& path, GDALDataType type, const std::vector<std
 }
 
 std::vector<double> line_of(const std::string& path, int band = 0) {
-  std::string why;
-  auto source = open_gdal_source(path, band, &why);
-  EXPECT_TRUE(source) << why;
-  if (!source) return {};
   std::vector<double> got;
-  EXPECT_TRUE(source->read_lines([&](int, const double* v) {
-    got.assign(v, v + source->columns);
-    return true;
-  }, nullptr, &why)) << why;
-  if (source->has_byte_lines()) {  // the same values as bytes
-    std::vector<double> bytes;
-    EXPECT_TRUE(source->read_byte_lines([&](int, const unsigned char* v) {
-      bytes.assign(v, v + source->columns);
+  try {
+    auto source = open_gdal_source(path, band);
+    source->read_lines([&](int, const double* v) {
+      got.assign(v, v + source->columns);
       return true;
-    }, nullptr, &why)) << why;
-    EXPECT_EQ(bytes, got) << path;
+    }, nullptr);
+    if (source->has_byte_lines()) {  // the same values as bytes
+      std::vector<double> bytes;
+      source->read_byte_lines([&](int, const unsigned char* v) {
+        bytes.assign(v, v + source->columns);
+        return true;
+      }, nullptr);
+      EXPECT_EQ(bytes, got) << path;
+    }
+  } catch (const Failure& failure) {
+    ADD_FAILURE() << path << ": " << failure.what();
   }
   return got;
 }

@@ -232,9 +232,7 @@ struct AsDoubles : ImageSource {
     lines = s.lines;
     columns = s.columns;
   }
-  bool read_lines(const LineSink& sink, const ReadProgress& progress, std::string* why) override {
-    return of.read_lines(sink, progress, why);
-  }
+  void read_lines(const LineSink& sink, const ReadProgress& progress) override { of.read_lines(sink, progress); }
 };
 
 // Bytes are marked straight from their lines: the same skeleton and counts

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/console.h"
+#include "platform/failure.h"
 #include "platform/host.h"
 
 namespace {
@@ -185,13 +186,20 @@ TEST(StagedFiles, AGroupGoesInPlaceWholeOrNotAtAll) {
       auto writer = [](const char* text) {
         return [text](const std::string& tmp) { return static_cast<bool>(std::ofstream(tmp) << text); };
       };
-      ok = staged.write({t[0], writer("new 0")}, &why) && staged.write({t[1], writer("new 1"), true}, &why);
-      const std::string adopted = temporary_name_beside(t[2], ".csv");
-      if (!c.rename_fails) std::ofstream(adopted) << "new 2";
-      staged.adopt(adopted, t[2]);
-      staged.remove_with(t[3]);
-      if (ok && c.writer_fails) ok = staged.write({t[0] + ".more", [](const std::string&) { return false; }}, &why);
-      if (ok) ok = staged.put_in_place(&why, &failed);
+      try {
+        staged.write({t[0], writer("new 0")});
+        staged.write({t[1], writer("new 1"), true});
+        const std::string adopted = temporary_name_beside(t[2], ".csv");
+        if (!c.rename_fails) std::ofstream(adopted) << "new 2";
+        staged.adopt(adopted, t[2]);
+        staged.remove_with(t[3]);
+        if (c.writer_fails) staged.write({t[0] + ".more", [](const std::string&) { return false; }});
+        staged.put_in_place();
+      } catch (const FileFailure& failure) {
+        ok = false;
+        why = failure.what();
+        failed = failure.path;
+      }
     }
     EXPECT_EQ(ok, *c.says == 0) << why;
     if (*c.says) {
