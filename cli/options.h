@@ -48,6 +48,7 @@ struct Options {
   int threads = 0;                  // threads of one image's thinning (0: the default)
   bool quiet = false;
   bool progress = false;            // forced on
+  bool plan = false;                // --plan: print the run's files, do nothing
   std::vector<std::string> inputs;
   std::string output;               // the one-image form
   std::string folder;               // the many-images form (-o)
