@@ -236,7 +236,9 @@ def thin_file(path, out_folder, window=None, *, frame=None, values=None, fmt=Non
         As for `thin_files` (graph files of `options` are written where
         they say).
     output : str, optional
-        The result's path instead of ``out_folder/<stem>_reg.<ext>``.
+        The result's path instead of ``out_folder/<stem>_reg.<ext>`` (the
+        name the program's plan gives it: one more short run of the
+        program).
 
     Returns
     -------
