@@ -181,6 +181,11 @@ int run_command_line(int argc, char** argv) {
   std::vector<ImageJob> planned;
   for (const BatchJob& b : jobs) planned.push_back(b.job);
   if (!check_output_plan(planned, &why)) return usage_error(why);
+  if (o.plan) {
+    const std::string lines = plan_lines(planned);
+    std::fwrite(lines.data(), 1, lines.size(), stdout);
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+  }
   if (o.many) return run_batch(o, jobs, messages);
 
   ImageJob& job = jobs[0].job;

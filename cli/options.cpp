@@ -59,6 +59,12 @@ constexpr const char* kUsageTail =
     "file, or one that an input reads, stop the run as a usage error. An image's\n"
     "files are put in place together, or none of them.\n"
     "\n"
+    "--plan prints the files a run writes, then those it reads, and checks them\n"
+    "as the run would (a refused plan is the same usage error). Roles: result,\n"
+    "descriptor, prj, branches, branches-side, nodes, nodes-side, summary,\n"
+    "read. A backslash, tab, newline or carriage return in a path is written\n"
+    "\\\\, \\t, \\n or \\r.\n"
+    "\n"
     "Exit status: 0 when every result was written, 1 when an image failed (each\n"
     "failure is one line on standard error), 2 for a usage error.\n";
 
@@ -264,6 +270,11 @@ const OptionSpec kOptions[] = {
      [](const std::string&, Options& o, Action&, std::string*) { return o.progress = true; }},
     {nullptr, "--timings", nullptr, "after each image, the seconds spent reading,\nthinning, finishing and writing (standard error)",
      [](const std::string&, Options& o, Action&, std::string*) { return o.timings = true; }},
+    {nullptr, "--plan", nullptr,
+     "check the run's files as a run does, then print\n"
+     "them instead of doing any work, one line each:\n"
+     "INPUT, role, FILE, separated by tabs (see below)",
+     [](const std::string&, Options& o, Action&, std::string*) { return o.plan = true; }},
     {"-h", "--help", nullptr, "this text",
      [](const std::string&, Options&, Action& a, std::string*) {
        a = Action::help;

@@ -57,6 +57,7 @@ struct Options {
   bool quiet = false;
   bool progress = false;            // forced on
   bool timings = false;             // each image's stage times on standard error
+  bool plan = false;                // --plan: print the run's files, do nothing
   std::vector<std::string> inputs;
   std::string output;               // the one-image form
   std::string folder;               // the many-images form (-o)

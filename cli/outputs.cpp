@@ -15,6 +15,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -184,34 +185,43 @@ bool result_outputs(const std::string& output, const RowSource& rows, const Carr
 // --- the plan ---------------------------------------------------------------------
 
 std::vector<PlannedFile> planned_outputs(const ImageJob& job, std::size_t image) {
-  std::vector<PlannedFile> files{{job.output, "the result", image}};
+  std::vector<PlannedFile> files{{job.output, "the result", image, "result"}};
   const ResultKind kind = result_kind(extension_of(job.output));
-  if (kind == ResultKind::raw) files.push_back({with_extension(job.output, ".txt"), "the result's descriptor", image});
+  if (kind == ResultKind::raw)
+    files.push_back({with_extension(job.output, ".txt"), "the result's descriptor", image, "descriptor"});
   // written when the input has a coordinate system, which is not known yet
-  if (kind == ResultKind::asc) files.push_back({with_extension(job.output, ".prj"), "the result's .prj", image});
-  const std::pair<const std::string*, const char*> graph[] = {{&job.vector_file, "lines"}, {&job.nodes_file, "nodes"}};
-  for (const auto& [path, what] : graph) {
-    if (path->empty()) continue;
-    const std::vector<std::string> parts = graph_file_parts(*path);
+  if (kind == ResultKind::asc) files.push_back({with_extension(job.output, ".prj"), "the result's .prj", image, "prj"});
+  struct Graph {
+    const std::string* path;
+    const char* what;
+    const char* role;
+    const char* side_role;
+  };
+  const Graph graph[] = {{&job.vector_file, "lines", "branches", "branches-side"},
+                         {&job.nodes_file, "nodes", "nodes", "nodes-side"}};
+  for (const Graph& g : graph) {
+    if (g.path->empty()) continue;
+    const std::vector<std::string> parts = graph_file_parts(*g.path);
     for (std::size_t k = 0; k < parts.size(); ++k)
-      files.push_back({parts[k], std::string(k == 0 ? "the " : "a side file of the ").append(what), image});
+      files.push_back({parts[k], std::string(k == 0 ? "the " : "a side file of the ").append(g.what), image,
+                       k == 0 ? g.role : g.side_role});
   }
-  if (!job.summary_file.empty()) files.push_back({job.summary_file, "the summary", image});
+  if (!job.summary_file.empty()) files.push_back({job.summary_file, "the summary", image, "summary"});
   return files;
 }
 
 std::vector<PlannedFile> files_read(const ImageJob& job, std::size_t image) {
-  std::vector<PlannedFile> files{{job.input, "the input", image}};
+  std::vector<PlannedFile> files{{job.input, "the input", image, "read"}};
   const std::string ext = extension_of(job.input);
   if (ext == ".raw") {
-    files.push_back({with_extension(job.input, ".txt"), "the input", image});
+    files.push_back({with_extension(job.input, ".txt"), "the input", image, "read"});
     return files;
   }
   // a grid's coordinate system, read by the grid reader
-  if (ext == ".asc") files.push_back({with_extension(job.input, ".prj"), "the file", image});
+  if (ext == ".asc") files.push_back({with_extension(job.input, ".prj"), "the file", image, "read"});
 #ifdef SOLVIK_HAVE_GDAL_RASTER
   for (const std::string& f : gdal_files_read(job.input))
-    files.push_back({f, "the file", image});
+    files.push_back({f, "the file", image, "read"});
 #endif
   return files;
 }
@@ -243,6 +253,30 @@ bool check_output_plan(const std::vector<ImageJob>& jobs, std::string* why) {
     }
   }
   return true;
+}
+
+std::string plan_lines(const std::vector<ImageJob>& jobs) {
+  const auto escaped = [](const std::string& path) {
+    std::string e;
+    for (char c : path) {
+      if (c == '\\') e += "\\\\";
+      else if (c == '\t') e += "\\t";
+      else if (c == '\n') e += "\\n";
+      else if (c == '\r') e += "\\r";
+      else e += c;
+    }
+    return e;
+  };
+  std::string text;
+  for (std::size_t k = 0; k < jobs.size(); ++k) {
+    std::vector<PlannedFile> files = planned_outputs(jobs[k], k);
+    for (PlannedFile& f : files_read(jobs[k], k))
+      if (std::none_of(files.begin(), files.end(), [&f](const PlannedFile& g) { return g.path == f.path; }))
+        files.push_back(std::move(f));
+    const std::string input = escaped(jobs[k].input);
+    for (const PlannedFile& f : files) text.append(input).append("\t").append(f.role).append("\t").append(escaped(f.path)).append("\n");
+  }
+  return text;
 }
 
 bool outputs_spare_inputs(const ImageJob& job, const ImageSource& source, std::string* why) {

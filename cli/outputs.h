@@ -7,6 +7,7 @@
 //   files_read          every file one image's input reads
 //   check_output_plan   no two outputs one file, no output an input or a
 //                       file an input reads, every output replaceable
+//   plan_lines          the plan as --plan prints it, one line per file
 //   outputs_spare_inputs  the same check for one job, as it starts
 //   write_outputs       one image's result and graph files, put in place
 //                       together or not at all
@@ -38,6 +39,7 @@ struct PlannedFile {
   std::string path;
   std::string what;        // "the result", "the lines", "the input", ...
   std::size_t image = 0;   // the job it belongs to
+  const char* role = "";   // as --plan names it: "result", "descriptor", "branches", "read", ...
 };
 
 // In the order they are checked: the result (and a raster's descriptor),
@@ -54,6 +56,13 @@ std::vector<PlannedFile> files_read(const ImageJob& job, std::size_t image);
 // identity where it exists, by resolved path where it does not), an output
 // is a file some input reads, or an output cannot be replaced.
 bool check_output_plan(const std::vector<ImageJob>& jobs, std::string* why);
+
+// Every file of the jobs, one line each, "<input>\t<role>\t<path>\n": for
+// each job its outputs (roles result, descriptor, prj, branches,
+// branches-side, nodes, nodes-side, summary) then the files it reads (role
+// read), each once. A backslash, tab, newline or carriage return in a path
+// is written \\, \t, \n or \r, so every line splits on its two tabs.
+std::string plan_lines(const std::vector<ImageJob>& jobs);
 
 // The job's outputs against its own input, descriptor and .prj, and the other
 // inputs of its batch (the files may have changed since the plan).

@@ -18,8 +18,9 @@ thin_files(paths, out_folder, window=(128, 255), *, frame="keep",
            values=(1, 255), fmt=None, options=(), program=None,
            client=None, timeout=None, threads=None)  -> [FileResult, ...]
 thin_file(path, out_folder, ...)             -> FileResult   (one file)
-plan_outputs(paths, out_folder, fmt=None, options=())
+plan_outputs(paths, out_folder, fmt=None, options=(), *, program=None)
                                              -> [(output, options), ...]
+result_path(path, out_folder, fmt=None, *, program=None)  -> the result's path
 find_program(program=None)                   -> path of the solvik program
 
 Each file is one run of the `solvik` program (`solvik [OPTIONS] INPUT
@@ -28,11 +29,13 @@ holds, and a result is byte for byte what the command line writes. The result
 of `dir/name.ext` is `out_folder/name_reg.ext` (or `.fmt`), as in the program's
 many-images form.
 
-Every output of every file is planned before any run: a result (or its
-descriptor, or a graph file) that would replace an input, or that two files
-would both write, stops thin_files with a ValueError naming both. Graph
-files asked for in `options` are named per file, as the many-images form
-names them: --vector X.gpkg gives `<stem>_reg.branches.gpkg`, --nodes X.gpkg
+Every output of every file is planned before any run, by the program
+itself (`solvik --plan ... -o out_folder -- paths`, one call for the whole
+list): a result (or its descriptor, or a graph file) that would replace an
+input or a file an input reads, or that two files would both write, stops
+thin_files with the program's ValueError naming both. Graph files asked for
+in `options` are named per file, as the many-images form names them:
+--vector X.gpkg gives `<stem>_reg.branches.gpkg`, --nodes X.gpkg
 `<stem>_reg.nodes.gpkg`, --summary X.csv `<stem>_reg.summary.csv`.
 
 Nothing is lost: every input gets a FileResult(input, output, error) in the
@@ -53,6 +56,7 @@ Runs side by side on one machine share its cores: each run's thinning gets
 
 import collections
 import os
+import re
 import shutil
 import subprocess
 
@@ -102,12 +106,11 @@ def find_program(program=None):
                             "; pass program= or set SOLVIK_PROGRAM")
 
 
-def result_path(path, out_folder, fmt=None):
-    """out_folder/<stem of path>_reg<.fmt or path's own extension>."""
-    stem, ext = os.path.splitext(os.path.basename(os.fspath(path)))
-    if fmt:
-        ext = fmt if fmt.startswith(".") else "." + fmt
-    return os.path.join(os.fspath(out_folder), stem + "_reg" + ext)
+def result_path(path, out_folder, fmt=None, *, program=None):
+    """out_folder/<stem of path>_reg<.fmt or path's own extension>, as the
+    program names it (it is asked: see find_program). ValueError when the
+    program refuses the plan (the result would replace the input, ...)."""
+    return plan_outputs([path], out_folder, fmt, program=program)[0][0]
 
 
 def _stack(array):
@@ -233,7 +236,9 @@ def thin_file(path, out_folder, window=None, *, frame=None, values=None, fmt=Non
         As for `thin_files` (graph files of `options` are written where
         they say).
     output : str, optional
-        The result's path instead of ``out_folder/<stem>_reg.<ext>``.
+        The result's path instead of ``out_folder/<stem>_reg.<ext>`` (the
+        name the program's plan gives it: one more short run of the
+        program).
 
     Returns
     -------
@@ -243,12 +248,16 @@ def thin_file(path, out_folder, window=None, *, frame=None, values=None, fmt=Non
     path = os.fspath(path)
     try:
         options = _with_threads(options, threads)
-        output = output or result_path(path, out_folder, fmt)
-        command = [find_program(program), *_arguments(window, frame, values, options, as_dialogue), path, output]
+        words = _arguments(window, frame, values, (), as_dialogue)
+        if not output:  # the name the program's plan gives it
+            output = _planned(_plan([path], out_folder, fmt, options, program, words, timeout), [path], options)[0][0]
+        command = [find_program(program), *words, *options, path, output]
         os.makedirs(os.fspath(out_folder), exist_ok=True)
         returncode, stdout, stderr = _run(command, timeout)
     except subprocess.TimeoutExpired:
         return FileResult(path, None, f"{path}: stopped after {timeout} s")
+    except ValueError as e:  # the program refused the plan: its message names the file
+        return FileResult(path, None, str(e) if str(e).startswith(path) else f"{path}: {e}")
     except Exception as e:  # a missing program, a folder that cannot be made, ...
         return FileResult(path, None, f"{path}: {e}")
     if returncode == 0 and os.path.isfile(output):
@@ -277,26 +286,54 @@ def _run(command, timeout):
         return run.returncode, stdout, stderr
 
 
-# The graph files an option asks for, and the name each gets per file.
+# The graph files an option asks for, and the role the program's plan gives
+# each file's own.
 _GRAPH_FILES = {"--vector": "branches", "--nodes": "nodes", "--summary": "summary"}
-# The files a writer puts beside the one named.
-_SIBLINGS = {".raw": (".txt",), ".shp": (".shx", ".dbf", ".prj", ".cpg")}
+_ESCAPES = {"\\\\": "\\", "\\t": "\t", "\\n": "\n", "\\r": "\r"}
 
 
-def _per_file_options(options, output):
-    """`options` with each graph file named after `output`, as the
-    many-images form names them: <stem>_reg.branches.<ext>,
-    <stem>_reg.nodes.<ext>, <stem>_reg.summary.csv."""
-    base = os.path.splitext(output)[0]
+def _plan(paths, out_folder, fmt=None, options=(), program=None, settings=(), timeout=None):
+    """The program's plan of the batch: [(input, role, file), ...] as
+    `solvik --plan [settings] [options] -o out_folder [-f fmt] -- paths`
+    prints it. ValueError with the program's reason when it refuses the
+    plan (status 2); RuntimeError for any other failure."""
+    command = [find_program(program), "--plan", *settings, *[str(o) for o in options], "-o", os.fspath(out_folder)]
+    if fmt:
+        command += ["-f", str(fmt)]
+    command += ["--", *paths]
+    run = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
+    if run.returncode != 0:
+        lines = os.fsdecode(run.stderr).strip().split("\n")
+        reason = lines[0].removeprefix("solvik: ") if lines[0] else "no message"
+        raise (ValueError if run.returncode == 2 else RuntimeError)(reason)
+    return [tuple(_unescaped(os.fsdecode(f)) for f in line.split(b"\t")) for line in run.stdout.split(b"\n") if line]
+
+
+def _unescaped(field):
+    """A field of the plan with the program's escapes (\\\\, \\t, \\n, \\r) undone."""
+    return re.sub(r"\\[\\tnr]", lambda m: _ESCAPES[m.group()], field)
+
+
+def _planned(plan, paths, options):
+    """[(output, options of its run), ...] of `paths` from the program's plan:
+    each graph file of `options` replaced by the one the plan names for that
+    file."""
+    files = {}
+    for path, role, f in plan:
+        files.setdefault(path, {}).setdefault(role, f)
+    return [(files[path]["result"], _per_file_options(options, files[path])) for path in paths]
+
+
+def _per_file_options(options, planned):
+    """`options` with the value of each --vector, --nodes and --summary
+    replaced by the file `planned` ({role: file}) names."""
     options = [str(o) for o in options]
     out, k = [], 0
     while k < len(options):
         word = options[k]
-        name, joined, value = word.partition("=")
+        name, joined, _ = word.partition("=")
         if name in _GRAPH_FILES and (joined or k + 1 < len(options)):
-            given = value if joined else options[k + 1]
-            ext = ".csv" if name == "--summary" else os.path.splitext(given)[1]
-            out += [name, f"{base}.{_GRAPH_FILES[name]}{ext}"]
+            out += [name, planned[_GRAPH_FILES[name]]]
             k += 1 if joined else 2
             continue
         if word == "--":
@@ -307,65 +344,17 @@ def _per_file_options(options, output):
     return out
 
 
-def _files_written(output, options):
-    """Every file a run writes: its result, the files beside it, its graph
-    files."""
-    written = [output]
-    options = [str(o) for o in options]
-    for k, word in enumerate(options):
-        name, joined, value = word.partition("=")
-        if name in _GRAPH_FILES:
-            given = value if joined else (options[k + 1] if k + 1 < len(options) else None)
-            if given:
-                written.append(given)
-    for path in list(written):
-        stem, ext = os.path.splitext(path)
-        written += [stem + s for s in _SIBLINGS.get(ext.lower(), ())]
-    return written
-
-
-def _files_read(path):
-    stem, ext = os.path.splitext(path)
-    return [path] + ([stem + ".txt"] if ext.lower() == ".raw" else [])
-
-
-def _identity(path):
-    """Keys under which two spellings of one file meet: its real path, and
-    its device and inode when it exists."""
-    keys = [os.path.normcase(os.path.realpath(path))]
-    try:
-        st = os.stat(path)
-        keys.append((st.st_dev, st.st_ino))
-    except OSError:
-        pass
-    return keys
-
-
-def plan_outputs(paths, out_folder, fmt=None, options=()):
+def plan_outputs(paths, out_folder, fmt=None, options=(), *, program=None):
     """The (output, options) of every file of `paths`, each output named as
     the many-images form names it and each graph file of `options` named
-    after its output. Raises ValueError, naming both, when a file written
-    would replace a file read, or when two files would write one file."""
-    read = {}
-    for path in paths:
-        for f in _files_read(path):
-            for key in _identity(f):
-                read.setdefault(key, (f, path))
-    plans, written = [], {}
-    for path in paths:
-        output = result_path(path, out_folder, fmt)
-        per_file = _per_file_options(options, output)
-        for f in _files_written(output, per_file):
-            for key in _identity(f):
-                if key in read:
-                    other, its_input = read[key]
-                    raise ValueError(f"{path}: its output {f} would replace the input {other}"
-                                     + ("" if other == its_input else f" (of {its_input})"))
-                if key in written and written[key][1] != path:
-                    raise ValueError(f"{path}: its output {f} would also be an output of {written[key][1]}")
-                written[key] = (f, path)
-        plans.append((output, per_file))
-    return plans
+    after its output, as the program plans them (one run of `solvik --plan`
+    for the whole list). Raises ValueError, naming both, when a file written
+    would replace a file read, or when two files would write one file (or
+    for any other usage error of the program: a bad option, ...)."""
+    paths = [os.fspath(p) for p in paths]
+    if not paths:
+        return []
+    return _planned(_plan(paths, out_folder, fmt, options, program), paths, options)
 
 
 def _threads_given(options):
@@ -473,18 +462,22 @@ def thin_files(paths, out_folder, window=None, *, frame=None, values=None, fmt=N
     paths = [os.fspath(p) for p in paths]
     settings = dict(window=window, frame=frame, values=None if values is None else tuple(values), fmt=fmt,
                     program=program, timeout=timeout, as_dialogue=as_dialogue)
-    _arguments(window, frame, values, options, as_dialogue)  # a bad setting fails here, once, not once a file
+    words = _arguments(window, frame, values, (), as_dialogue)  # a bad setting fails here, once, not once a file
     if any(str(o) == "-o" or str(o).startswith("-o") and not str(o).startswith("--") for o in options):
         raise ValueError("options must not hold -o: thin_files names every result in out_folder itself")
-    # every output of every file, before any run
-    plans = plan_outputs(paths, out_folder, fmt, options)
-    os.makedirs(os.fspath(out_folder), exist_ok=True)
     if not paths:
+        os.makedirs(os.fspath(out_folder), exist_ok=True)
         return []
+    # every output of every file, before any run: the program's plan, made
+    # where the runs will be (a worker, when there is a cluster)
+    client = client or _current_client()
+    plan_args = (paths, out_folder, fmt, options, program, words, timeout)
+    plan = client.submit(_plan, *plan_args, pure=False).result() if client is not None else _plan(*plan_args)
+    plans = _planned(plan, paths, options)
+    os.makedirs(os.fspath(out_folder), exist_ok=True)
     outputs = [output for output, _ in plans]
     per_file = [tuple(o) for _, o in plans]
 
-    client = client or _current_client()
     if client is not None:
         futures = client.map(_thin_with_share, paths, outputs, per_file, out_folder=out_folder,
                              shares=_cluster_shares(client), pure=False, **settings)

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -186,6 +187,12 @@ const Collision kCollisions[] = {
     {"result is a folder", {"a.raw", "dir.bmp"}, "a.raw: the result dir.bmp cannot be replaced: it is a folder", false},
     {"the descriptor is a folder", {"a.raw", "o.raw"},
      "a.raw: the result's descriptor o.txt cannot be replaced: it is a folder", false},
+    // --plan refuses what the run refuses, with the same words
+    {"plan: summary = the input's descriptor", {"--plan", "--summary", "here/a.txt", "a.raw", "n.bmp"},
+     "a.raw: the summary here/a.txt would replace the input a.txt", false},
+    {"plan: batch: two stems' results", {"-o", "out", "--plan", "-f", "bmp", "a.raw", "here/a.raw"},
+     "here/a.raw: the result out/a_reg.bmp would also be the result out/a_reg.bmp of a.raw", false},
+    {"plan: result = a VRT's source", {"v.vrt", "src.tif", "--plan"}, "v.vrt: the result src.tif would replace the file", true},
 };
 
 TEST_F(Outputs, EveryCollisionStopsTheRunBeforeAnyWork) {
@@ -198,6 +205,7 @@ TEST_F(Outputs, EveryCollisionStopsTheRunBeforeAnyWork) {
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.errors.rfind(std::string("solvik: ") + c.says, 0), 0u) << r.errors;
     EXPECT_NE(r.errors.find("Usage: solvik"), std::string::npos);
+    EXPECT_EQ(r.output, "");
     EXPECT_EQ(contents(dir_.path()), before);
   }
 }
@@ -213,6 +221,24 @@ TEST_F(Outputs, BatchGraphFilesAreNamedByWhatTheyHold) {
     expected = {"a_reg.branches.csv", "a_reg.nodes.csv", "a_reg.raw", "a_reg.summary.csv", "a_reg.txt",
                 "x_reg.branches.csv", "x_reg.nodes.csv", "x_reg.raw", "x_reg.summary.csv", "x_reg.txt"};
   }
+  // --plan first: it names exactly the files the run then writes, and
+  // the inputs it reads, and does nothing
+  args.insert(args.begin(), "--plan");
+  RunResult plan = run_solvik(dir_.path(), "", args);
+  ASSERT_EQ(plan.status, 0) << plan.errors;
+  EXPECT_FALSE(fs::exists(dir_ / "out"));
+  std::vector<std::string> planned, read;
+  for (std::size_t at = 0, end; (end = plan.output.find('\n', at)) != std::string::npos; at = end + 1) {
+    const std::string line = plan.output.substr(at, end - at);
+    const std::size_t tab = line.find('\t'), tab2 = line.find('\t', tab + 1);
+    const std::string role = line.substr(tab + 1, tab2 - tab - 1), file = line.substr(tab2 + 1);
+    if (role == "read") read.push_back(line.substr(0, tab) + " " + file);
+    else planned.push_back(fs::path(file).filename().string());
+  }
+  std::sort(planned.begin(), planned.end());
+  EXPECT_EQ(planned, expected) << plan.output;
+  EXPECT_EQ(read, (std::vector<std::string>{"a.raw a.raw", "a.raw a.txt", "x.raw x.raw", "x.raw x.txt"}));
+  args.erase(args.begin());
   RunResult r = run_solvik(dir_.path(), "", args);
   ASSERT_EQ(r.status, 0) << r.errors;
   std::vector<std::string> made;

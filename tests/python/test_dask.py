@@ -105,6 +105,7 @@ def test_runs_side_by_side_share_their_machines_cores(workers, shares):
     assert solvik.dask._core_shares(workers) == shares
 
 
+@needs_cli
 def test_the_local_pool_gives_each_run_its_share_unless_a_count_is_given(tmp_path, monkeypatch):
     pytest.importorskip("dask.bag")
     seen = []
@@ -175,9 +176,11 @@ PLANS = [  # inputs, out folder, options, the two names the refusal gives (None:
     (["d/a.png", "d/a_reg.summary.csv"], "d", ("--summary=s.csv",), ("d/a.png", "d/a_reg.summary.csv")),
     (["d/a.png", "d/a_reg.branches.shx"], "d", ("--vector", "v.shp"), ("d/a.png", "d/a_reg.branches.shx")),
     (["d/a.png", "d/b.png", "d/c.png"], "o", ("--nodes", "n.gpkg", "--vector", "v.gpkg"), None),
+    (["d/t\tb\\n\n.png", "d/-x.png"], "o", ("--summary=s.csv",), None),  # names the plan escapes
 ]
 
 
+@needs_cli
 @pytest.mark.parametrize("inputs, out_folder, options, refused", PLANS, ids=[str(p[0]) + str(p[2]) for p in PLANS])
 def test_every_output_is_planned_before_any_run(tmp_path, monkeypatch, inputs, out_folder, options, refused):
     monkeypatch.chdir(tmp_path)
@@ -188,8 +191,14 @@ def test_every_output_is_planned_before_any_run(tmp_path, monkeypatch, inputs, o
     monkeypatch.setattr(solvik.dask, "thin_file", lambda path, *a, **k: ran.append(path))
     if refused is None:
         plans = solvik.dask.plan_outputs(inputs, out_folder, options=options)
-        written = [f for output, per_file in plans for f in solvik.dask._files_written(output, per_file)]
+        plan = solvik.dask._plan(inputs, out_folder, None, options)
+        written = [f for _, role, f in plan if role != "read"]
         assert len(set(written)) == len(written) and not set(written) & set(inputs)
+        # each run's own options name the files the plan gives it
+        assert sorted(o for _, per_file in plans for o in per_file if o in written) == sorted(
+            f for _, role, f in plan if role in ("branches", "nodes", "summary"))
+        assert [output for output, _ in plans] == [f for _, role, f in plan if role == "result"] == [
+            os.path.join(out_folder, os.path.splitext(os.path.basename(p))[0] + "_reg.png") for p in inputs]
         return
     before = sorted(os.walk(tmp_path))
     with pytest.raises(ValueError) as refusal:
@@ -213,6 +222,9 @@ def test_graph_files_are_written_per_file(files, tmp_path):
 
 STOPPABLE = """
     import os, signal, sys, time
+    if "--plan" in sys.argv:  # the result's name, as the program plans it
+        print("a.png\\tresult\\t" + os.path.join(sys.argv[sys.argv.index("-o") + 1], "a_reg.png"))
+        sys.exit(0)
     temporary = os.path.join(os.path.dirname(sys.argv[-1]), ".partial")
     open(temporary, "w").close()
     def stop(*_):
