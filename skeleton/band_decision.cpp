@@ -179,7 +179,6 @@ BandDecision::BandDecision(Shared& s, const band_protocol::BandLines& lines)
       woken_below(static_cast<std::size_t>(s.present.stride()), 0),
       s_(s),
       lo_(lines.lo()),
-      hi_(lines.hi()),
       guessing_(lines.rights(band_protocol::Phase::guess)),
       deciding_(lines.rights(band_protocol::Phase::decide)),
       copy_store_(lines.guesses() ? static_cast<std::size_t>(s.present.stride()) : 0, 0) {}
@@ -350,10 +349,8 @@ Word BandDecision::decide_word_wide(int i, int d) {
 void BandDecision::wake(int r, int e, const Word* g_row) {
   const Word g = g_row[e - 1] >> 63 | g_row[e] | g_row[e] << 1 | g_row[e] >> 1 | g_row[e + 1] << 63;
   for (int rr = std::max(r - 1, 1); rr <= std::min(r + 1, s_.nb_lig - 2); ++rr) {
-    if (rr < lo_) {
-      woken_above[e] |= g;
-    } else if (rr > hi_) {
-      woken_below[e] |= g;
+    if (!deciding_.may_write(rr)) {
+      (rr < lo_ ? woken_above : woken_below)[e] |= g;  // the neighbour's line: handed over
     } else if (Word add = g & s_.present.row(rr)[e] & s_.inside[e]) {
       s_.candidates.row(rr)[e] |= add;
       s_.candidates.mark_word(rr, e);

@@ -147,7 +147,7 @@ class BandDecision {
   void wake(int r, int e, const Word* g_row);
 
   Shared& s_;
-  int lo_, hi_;
+  int lo_;
   band_protocol::LineRights guessing_, deciding_;
   const Marks* up_ = nullptr;  // the marks the current line's window tests read
   Marks* out_ = nullptr;       // the marks of the current line

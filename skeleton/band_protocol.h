@@ -109,6 +109,16 @@ struct BeforeDeciding {
   bool operator==(const BeforeDeciding&) const = default;
 };
 
+// What a band announces once it has decided one of its lines (deciding
+// line i deletes line i - 1). On a guess, the first line's steps wait
+// until the guess is settled.
+struct AfterDeciding {
+  bool first_decided = false;  // Step::first_decided
+  bool first_deleted = false;  // Step::first_deleted
+  bool last_decided = false;   // Step::last_decided
+  bool operator==(const AfterDeciding&) const = default;
+};
+
 // The lines of one band, and its rights and waits. Bands have two lines or
 // more, but for a lone band, which waits for nobody.
 class BandLines {
@@ -182,6 +192,9 @@ class BandLines {
     b.line_below = !is_last() && i == hi_;
     return b;
   }
+
+  // What comes after deciding own line i.
+  AfterDeciding after_deciding(int i) const { return {i == lo_, i == lo_ + 1, i == hi_}; }
 
  private:
   static int first_guessed(const std::vector<int>& starts, int index, int guess_lines) {

@@ -40,6 +40,7 @@ namespace {
 using band_decision::BandDecision;
 using band_decision::Marks;
 using band_decision::Shared;
+using band_protocol::AfterDeciding;
 using band_protocol::BandLines;
 using band_protocol::BeforeDeciding;
 using band_protocol::LineRange;
@@ -168,16 +169,17 @@ class Band {
       decision_.take_woken(hi_, below().decision_.woken_above);
     }
     decision_.decide(i, i == lo_ ? (lines_.is_first() ? no_marks_ : above().last_) : above_, current_);
-    if (i == lo_) progress_.announce(index_, Step::first_decided, pass);
+    const AfterDeciding then = lines_.after_deciding(i);
+    if (then.first_decided) progress_.announce(index_, Step::first_decided, pass);
     if (i > lo_) {
       deleted += decision_.remove(i - 1, above_);
-      if (i - 1 == lo_) progress_.announce(index_, Step::first_deleted, pass);
+      if (then.first_deleted) progress_.announce(index_, Step::first_deleted, pass);
     }
-    if (i < hi_) {
-      above_.swap(current_);
-    } else {
+    if (then.last_decided) {
       last_.swap(current_);
       progress_.announce(index_, Step::last_decided, pass);
+    } else {
+      above_.swap(current_);
     }
     return true;
   }

@@ -13,6 +13,7 @@
 
 namespace {
 
+using band_protocol::AfterDeciding;
 using band_protocol::BandLines;
 using band_protocol::BeforeDeciding;
 using band_protocol::LineRange;
@@ -35,6 +36,21 @@ std::string schedule(const BandLines& band) {
   return out.str();
 }
 
+// What a band announces after each line, the same way: f its first line
+// decided, x deleted, l its last line decided.
+std::string announcements(const BandLines& band) {
+  std::ostringstream out;
+  const char* gap = "";
+  for (int i = band.lo(); i <= band.hi(); ++i) {
+    const AfterDeciding a = band.after_deciding(i);
+    if (!(a.first_decided || a.first_deleted || a.last_decided)) continue;
+    out << gap << i << ':' << (a.first_decided ? "f" : "") << (a.first_deleted ? "x" : "")
+        << (a.last_decided ? "l" : "");
+    gap = " ";
+  }
+  return out.str();
+}
+
 struct BandCase {
   const char* what;
   std::vector<int> starts;
@@ -43,23 +59,27 @@ struct BandCase {
   LineRights guess, decide;
   int guard;
   const char* before;
+  const char* after;
 };
 
 const BandCase kBands[] = {
-    {"alone, one line", {1, 2}, 16, 0, {1, 0}, {}, {{0, 2}, {1, 1}}, -1, ""},
-    {"alone, three lines", {1, 4}, 16, 0, {1, 0}, {}, {{0, 4}, {1, 3}}, -1, ""},
-    {"first of two, two lines", {1, 3, 5}, 16, 0, {1, 0}, {}, {{0, 3}, {1, 2}}, 1, "1:GD 2:B"},
-    {"last of two, two lines", {1, 3, 5}, 16, 1, {2, 2}, {{1, 3}, {3, 3}}, {{2, 5}, {3, 4}}, -1, "3:A"},
-    {"first of three, three lines", {1, 4, 7, 10}, 16, 0, {1, 0}, {}, {{0, 4}, {1, 3}}, 2, "2:GD 3:B"},
+    {"alone, one line", {1, 2}, 16, 0, {1, 0}, {}, {{0, 2}, {1, 1}}, -1, "", "1:fl"},
+    {"alone, three lines", {1, 4}, 16, 0, {1, 0}, {}, {{0, 4}, {1, 3}}, -1, "", "1:f 2:x 3:l"},
+    {"first of two, two lines", {1, 3, 5}, 16, 0, {1, 0}, {}, {{0, 3}, {1, 2}}, 1, "1:GD 2:B", "1:f 2:xl"},
+    {"last of two, two lines", {1, 3, 5}, 16, 1, {2, 2}, {{1, 3}, {3, 3}}, {{2, 5}, {3, 4}}, -1, "3:A", "3:f 4:xl"},
+    {"first of three, three lines", {1, 4, 7, 10}, 16, 0, {1, 0}, {}, {{0, 4}, {1, 3}}, 2, "2:GD 3:B", "1:f 2:x 3:l"},
     {"middle of three, three lines", {1, 4, 7, 10}, 16, 1, {2, 3}, {{1, 4}, {4, 4}}, {{3, 7}, {4, 6}}, 5,
-     "4:A 5:GD 6:B"},
+     "4:A 5:GD 6:B", "4:f 5:x 6:l"},
     {"middle, a guess of one line", {1, 4, 7, 10}, 1, 1, {3, 3}, {{2, 4}, {4, 4}}, {{3, 7}, {4, 6}}, 5,
-     "4:A 5:GD 6:B"},
-    {"last of three, three lines", {1, 4, 7, 10}, 16, 2, {5, 6}, {{4, 7}, {7, 7}}, {{6, 10}, {7, 9}}, -1, "7:A"},
-    {"a tall band above", {1, 30, 60}, 16, 0, {1, 0}, {}, {{0, 30}, {1, 29}}, 14, "14:G 28:D 29:B"},
-    {"below a tall band", {1, 30, 60}, 16, 1, {14, 29}, {{13, 30}, {30, 30}}, {{29, 60}, {30, 59}}, -1, "30:A"},
-    {"a guess of no line", {1, 30, 60}, 0, 1, {30, 29}, {{29, 30}, {30, 30}}, {{29, 60}, {30, 59}}, -1, "30:A"},
-    {"above a guess of no line", {1, 30, 60}, 0, 0, {1, 0}, {}, {{0, 30}, {1, 29}}, 28, "28:GD 29:B"},
+     "4:A 5:GD 6:B", "4:f 5:x 6:l"},
+    {"last of three, three lines", {1, 4, 7, 10}, 16, 2, {5, 6}, {{4, 7}, {7, 7}}, {{6, 10}, {7, 9}}, -1, "7:A",
+     "7:f 8:x 9:l"},
+    {"a tall band above", {1, 30, 60}, 16, 0, {1, 0}, {}, {{0, 30}, {1, 29}}, 14, "14:G 28:D 29:B", "1:f 2:x 29:l"},
+    {"below a tall band", {1, 30, 60}, 16, 1, {14, 29}, {{13, 30}, {30, 30}}, {{29, 60}, {30, 59}}, -1, "30:A",
+     "30:f 31:x 59:l"},
+    {"a guess of no line", {1, 30, 60}, 0, 1, {30, 29}, {{29, 30}, {30, 30}}, {{29, 60}, {30, 59}}, -1, "30:A",
+     "30:f 31:x 59:l"},
+    {"above a guess of no line", {1, 30, 60}, 0, 0, {1, 0}, {}, {{0, 30}, {1, 29}}, 28, "28:GD 29:B", "1:f 2:x 29:l"},
 };
 
 TEST(BandProtocol, RightsAndWaitsOfEachBand) {
@@ -74,6 +94,7 @@ TEST(BandProtocol, RightsAndWaitsOfEachBand) {
     EXPECT_EQ(decide.write, c.decide.write);
     EXPECT_EQ(band.guard_line(), c.guard);
     EXPECT_EQ(schedule(band), c.before);
+    EXPECT_EQ(announcements(band), c.after);
     EXPECT_EQ(band.hands_over(band.lo() - 1), !band.is_first());
     EXPECT_EQ(band.hands_over(band.hi() + 1), !band.is_last());
     EXPECT_FALSE(band.hands_over(band.lo()) || band.hands_over(band.hi()));
