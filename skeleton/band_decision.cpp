@@ -241,12 +241,12 @@ struct BandDecision::Neighbourhood {
 
 // The pixels `cand` of word d of line i; returns those that stay
 // candidates (their code is in a list).
-Word BandDecision::decide_word(int i, int d, Word cand) {
+inline Word BandDecision::decide_word(int i, int d, Word cand) {
   return has_three_bits(cand) ? decide_word_wide(i, d) : decide_word_pixels(i, d, cand);
 }
 
 // Pixel by pixel: the candidates of word d of line i, in column order.
-Word BandDecision::decide_word_pixels(int i, int d, Word w) {
+inline Word BandDecision::decide_word_pixels(int i, int d, Word w) {
   // the three words around word d of each row the decisions read
   const Word3 up(row(i - 1), d), mid(row(i), d), down(row(i + 1), d);
   const Word3 going_up(up_->going.data(), d);
@@ -280,7 +280,7 @@ Word BandDecision::decide_word_pixels(int i, int d, Word w) {
   return keep;
 }
 
-BandDecision::Neighbourhood BandDecision::read_neighbourhood(int i, int d) const {
+inline BandDecision::Neighbourhood BandDecision::read_neighbourhood(int i, int d) const {
   using bitplane::east;
   using bitplane::west;
   const Word* up = row(i - 1);
@@ -302,7 +302,7 @@ BandDecision::Neighbourhood BandDecision::read_neighbourhood(int i, int d) const
   return n;
 }
 
-Lanes BandDecision::deletion_codes(const Neighbourhood& n) {
+inline Lanes BandDecision::deletion_codes(const Neighbourhood& n) {
   const Lanes* o = n.object;
   return n.centre & codes::lanes_deletion(o[0], o[1], o[2], o[3], o[4], o[5], o[6], o[7]);
 }
@@ -310,7 +310,7 @@ Lanes BandDecision::deletion_codes(const Neighbourhood& n) {
 // Which pixels of the word go, given which of them are marked: the window
 // tests with the marks of the line above, and the west neighbour's fate
 // carried along the word (note 9).
-Lanes BandDecision::going_pixels(int d, const Neighbourhood& n, Lanes marked) const {
+inline Lanes BandDecision::going_pixels(int d, const Neighbourhood& n, Lanes marked) const {
   using bitplane::east;
   using bitplane::west;
   MarkRing ring;
@@ -332,7 +332,7 @@ Lanes BandDecision::going_pixels(int d, const Neighbourhood& n, Lanes marked) co
 
 // Word-wide: all 64 pixels of word d of line i at once; returns the
 // marked ones.
-Word BandDecision::decide_word_wide(int i, int d) {
+inline Word BandDecision::decide_word_wide(int i, int d) {
   const Neighbourhood n = read_neighbourhood(i, d);
   const Lanes marked = deletion_codes(n);
   if (!marked) return 0;
@@ -346,7 +346,7 @@ Word BandDecision::decide_word_wide(int i, int d) {
 // Object pixels of lines r - 1 to r + 1 next to the deleted pixels `g`
 // (word e, line r) become candidates; those of a neighbour band's line are
 // handed over.
-void BandDecision::wake(int r, int e, const Word* g_row) {
+inline void BandDecision::wake(int r, int e, const Word* g_row) {
   const Word g = g_row[e - 1] >> 63 | g_row[e] | g_row[e] << 1 | g_row[e] >> 1 | g_row[e + 1] << 63;
   for (int rr = std::max(r - 1, 1); rr <= std::min(r + 1, s_.nb_lig - 2); ++rr) {
     if (!deciding_.may_write(rr)) {
