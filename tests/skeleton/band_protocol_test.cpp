@@ -20,33 +20,25 @@ using band_protocol::LineRange;
 using band_protocol::LineRights;
 using band_protocol::Phase;
 
-// What comes before each line of a band, as "line:codes" for the lines that
-// have some: G the guard, D the deletion of the last line, A the marks of
-// the line above, B the line below.
-std::string schedule(const BandLines& band) {
-  std::ostringstream out;
-  const char* gap = "";
-  for (int i = band.lo(); i <= band.hi(); ++i) {
-    const BeforeDeciding b = band.before_deciding(i);
-    if (!(b.guard || b.delete_last || b.marks_above || b.line_below)) continue;
-    out << gap << i << ':' << (b.guard ? "G" : "") << (b.delete_last ? "D" : "") << (b.marks_above ? "A" : "")
-        << (b.line_below ? "B" : "");
-    gap = " ";
-  }
-  return out.str();
+// Per line of a band that has some, "line:codes": before deciding it, G the
+// guard, D the deletion of the last line, A the marks of the line above, B
+// the line below; after it, f first line decided, x deleted, l last line
+// decided.
+std::string codes(bool g, bool d, bool a, bool b, const char* letters) {
+  std::string out;
+  for (int k = 0; k < 4; ++k)
+    if ((k == 0 && g) || (k == 1 && d) || (k == 2 && a) || (k == 3 && b)) out += letters[k];
+  return out;
 }
 
-// What a band announces after each line, the same way: f its first line
-// decided, x deleted, l its last line decided.
-std::string announcements(const BandLines& band) {
+std::string per_line(const BandLines& band, bool after) {
   std::ostringstream out;
-  const char* gap = "";
   for (int i = band.lo(); i <= band.hi(); ++i) {
+    const BeforeDeciding b = band.before_deciding(i);
     const AfterDeciding a = band.after_deciding(i);
-    if (!(a.first_decided || a.first_deleted || a.last_decided)) continue;
-    out << gap << i << ':' << (a.first_decided ? "f" : "") << (a.first_deleted ? "x" : "")
-        << (a.last_decided ? "l" : "");
-    gap = " ";
+    const std::string c = after ? codes(a.first_decided, a.first_deleted, a.last_decided, false, "fxl")
+                                : codes(b.guard, b.delete_last, b.marks_above, b.line_below, "GDAB");
+    if (!c.empty()) out << (out.tellp() > 0 ? " " : "") << i << ':' << c;
   }
   return out.str();
 }
@@ -93,8 +85,8 @@ TEST(BandProtocol, RightsAndWaitsOfEachBand) {
     EXPECT_EQ(decide.read, c.decide.read);
     EXPECT_EQ(decide.write, c.decide.write);
     EXPECT_EQ(band.guard_line(), c.guard);
-    EXPECT_EQ(schedule(band), c.before);
-    EXPECT_EQ(announcements(band), c.after);
+    EXPECT_EQ(per_line(band, false), c.before);
+    EXPECT_EQ(per_line(band, true), c.after);
     EXPECT_EQ(band.hands_over(band.lo() - 1), !band.is_first());
     EXPECT_EQ(band.hands_over(band.hi() + 1), !band.is_last());
     EXPECT_FALSE(band.hands_over(band.lo()) || band.hands_over(band.hi()));
@@ -131,7 +123,7 @@ TEST(BandProtocol, RulesHoldOnRandomCuts) {
     for (int b = 0; b < bands; ++b) {
       const BandLines band(starts, b, guess_lines);
       EXPECT_EQ(band.rights(Phase::decide).write, (LineRange{starts[b], starts[b + 1] - 1}));
-      const std::string waits = schedule(band);
+      const std::string waits = per_line(band, false);
       for (const char* code : {"G", "D", "B"})
         EXPECT_EQ(waits.find(code) != std::string::npos, !band.is_last()) << code;
       EXPECT_EQ(waits.find('A') != std::string::npos, !band.is_first());
