@@ -22,7 +22,7 @@
 //   lanes_*            the same decisions for 64 pixels at once, bit-sliced
 //
 // The tables that decide one pixel of the thinning from bit rows are the
-// thinning kernel's own (thinning.cpp).
+// thinning kernel's own (band_decision.cpp).
 #pragma once
 
 #include <array>

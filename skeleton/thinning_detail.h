@@ -1,5 +1,5 @@
 // The thinning kernel with its guess made visible, for the tests: see
-// thin_planes in skeleton.h and the notes on bands in thinning.cpp.
+// thin_planes in skeleton.h and the notes on bands in band_protocol.h.
 #pragma once
 
 #include <cstddef>
