@@ -217,8 +217,11 @@ std::vector<PlannedFile> files_read(const ImageJob& job, std::size_t image) {
     files.push_back({with_extension(job.input, ".txt"), "the input", image, "read"});
     return files;
   }
-  // a grid's coordinate system, read by the grid reader
-  if (ext == ".asc") files.push_back({with_extension(job.input, ".prj"), "the file", image, "read"});
+  // a grid and its coordinate system, read by the grid reader, never by GDAL
+  if (ext == ".asc") {
+    for (const char* prj : {".prj", ".PRJ"}) files.push_back({with_extension(job.input, prj), "the file", image, "read"});
+    return files;
+  }
 #ifdef SOLVIK_HAVE_GDAL_RASTER
   for (const std::string& f : gdal_files_read(job.input))
     files.push_back({f, "the file", image, "read"});

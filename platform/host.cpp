@@ -129,9 +129,17 @@ void forget_name(int slot) {
   if (slot >= 0) pending_state[slot].store(kFree, std::memory_order_release);
 }
 
+// The handler each signal had before install_interrupt_cleanup, when it was
+// another module's copy of this one (a module loaded later keeps its own
+// list of names): it is called after this list is done.
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+void (*earlier_handler[3])(int) = {nullptr, nullptr, nullptr};
+
 extern "C" void remove_pending_and_end(int sig) {
   for (int k = 0; k < kSlots; ++k)
     if (pending_state[k].load(std::memory_order_acquire) == kReady) unlink(pending_names[k]);
+  for (int k = 0; k < 3; ++k)
+    if (kInterrupts[k] == sig && earlier_handler[k]) return earlier_handler[k](sig);
   std::signal(sig, SIG_DFL);
   std::raise(sig);
 }
@@ -403,7 +411,13 @@ void install_interrupt_cleanup() {
   struct sigaction sa{};
   sa.sa_handler = remove_pending_and_end;
   sigemptyset(&sa.sa_mask);
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &sa, nullptr);
+  for (int k = 0; k < 3; ++k) {
+    struct sigaction before{};
+    sigaction(kInterrupts[k], &sa, &before);
+    const bool chained = !(before.sa_flags & SA_SIGINFO) && before.sa_handler != SIG_DFL &&
+                         before.sa_handler != SIG_IGN && before.sa_handler != remove_pending_and_end;
+    if (chained) earlier_handler[k] = before.sa_handler;
+  }
   std::signal(SIGXFSZ, SIG_IGN);
   std::signal(SIGPIPE, SIG_IGN);
 }

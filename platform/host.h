@@ -159,7 +159,9 @@ class RemovedOnInterrupt {
 // SIGINT, SIGTERM and SIGHUP remove the temporary file being written (if it
 // has a name), then end the program as the signal would. SIGXFSZ and SIGPIPE
 // are ignored, so a write beyond the file size limit fails as a write, and a
-// reader of standard output that went away does not stop a result.
+// reader of standard output that went away does not stop a result. Each
+// module that links this file keeps its own list: a module loaded later
+// installs its own cleanup, which then runs the earlier one.
 void install_interrupt_cleanup();
 
 // --- names ------------------------------------------------------------------

@@ -108,7 +108,7 @@ def _cmake_environment():
 
 def _build(config_settings):
     """Runs CMake; returns the paths of the files the wheel takes from the
-    build: {"module": ..., "program": ..., "cli_module": ...}."""
+    build: {"module": ..., "program": ..., "cli_module": ..., "gdal_module": ...}."""
     build_dir = os.path.abspath(_setting(config_settings, "build-dir", os.path.join(SOURCE, "build", "wheel")))
     jobs = _setting(config_settings, "jobs", os.environ.get("CMAKE_BUILD_PARALLEL_LEVEL") or str(os.cpu_count() or 1))
     extra = _setting(config_settings, "cmake-args", "").split()
@@ -199,7 +199,9 @@ def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
         wheel.add(f"solvik/{file}", open(os.path.join(package, file), "rb").read())
     wheel.add(f"solvik/{os.path.basename(files['module'])}", _stripped(files["module"]))
     wheel.add("solvik/_bin/solvik", _stripped(files["program"]), executable=True)
-    wheel.add(f"solvik/_bin/{os.path.basename(files['cli_module'])}", _stripped(files["cli_module"]))
+    for part in ("cli_module", "gdal_module"):  # the command line, and GDAL's part of it when built
+        if part in files:
+            wheel.add(f"solvik/_bin/{os.path.basename(files[part])}", _stripped(files[part]))
     wheel.add("solvik/_program.py", "# Written by the wheel's build: the program inside the package.\n"
                                     "PROGRAM = \"_bin/solvik\"\nRELATIVE = True\n")
     wheel.add(f"{info}/METADATA", _metadata(project))

@@ -308,6 +308,44 @@ TEST(CommandLine, AResultNeverReplacesAnInputWhateverItsSpelling) {
     EXPECT_NE(e.path().filename().string().rfind(".sv", 0), 0u) << "temporary file left: " << e.path();
 }
 
+// GDAL and the libraries it brings are loaded only by runs whose files need
+// them; without GDAL's part beside the program those runs fail, naming it,
+// and the others still run.
+TEST(CommandLine, GdalIsLoadedOnlyForFilesThatNeedIt) {
+#ifndef SOLVIK_HAVE_GDAL_RASTER
+  GTEST_SKIP() << "built without GDAL";
+#else
+  TempDir dir;
+  write_raster(dir / "a.raw", blobs(20, 20, 1));
+  const struct {
+    std::vector<std::string> args;
+    bool loads;
+  } kRuns[] = {{{"a.raw", "b.raw"}, false},
+               {{"a.raw", "b.asc"}, false},
+               {{"b.asc", "f.asc"}, false},
+               {{"a.raw", "b.bmp"}, false},
+               {{"--summary", "s.csv", "a.raw", "c.raw"}, false},
+               {{"a.raw", "b.tif"}, true},
+               {{"--vector", "v.geojson", "a.raw", "d.raw"}, true}};
+  for (const auto& r : kRuns) {
+    const RunResult run = run_solvik(dir.path(), "", r.args, "LD_DEBUG=libs");
+    EXPECT_EQ(run.status, 0) << r.args.back();
+    EXPECT_EQ(run.errors.find("libgdal") != std::string::npos, r.loads) << r.args.back();
+  }
+  const fs::path bin = dir / "bin";
+  fs::create_directory(bin);
+  const fs::path program = SOLVIK_BINARY;
+  fs::copy_file(program, bin / "solvik");
+  fs::copy_file(program.parent_path() / "solvik_cli.so", bin / "solvik_cli.so");
+  const std::string run = "cd '" + dir.path().string() + "' && bin/solvik -q a.raw ";
+  EXPECT_EQ(std::system((run + "e.raw").c_str()), 0);
+  EXPECT_NE(std::system((run + "e.tif 2> said.txt").c_str()), 0);
+  EXPECT_NE(read_file(dir / "said.txt").find("GDAL's part of the program cannot be loaded"), std::string::npos)
+      << read_file(dir / "said.txt");
+  EXPECT_FALSE(fs::exists(dir / "e.tif"));
+#endif
+}
+
 TEST(CommandLine, EveryUsageErrorGivesStatusTwoAndTheUsage) {
   TempDir dir;
   write_raster(dir / "a.raw", blobs(5, 5, 1));
