@@ -5,6 +5,7 @@
 //                wait for each other
 //   on_threads   f(k) for k in [0, n), on as many threads as can be had
 //   by_lines     lines [0, nb_lig) cut into chunks, taken by `parts` threads
+//   pause        for spinning waits
 //
 // Failures: a part that throws does not end the process. Every thread is
 // joined, and the first exception (in the order of the parts) is thrown
@@ -24,6 +25,14 @@
 #include "skeleton/skeleton.h"
 
 namespace parallel {
+
+// A hint to the core that the thread spins on a value another thread will
+// change.
+inline void pause() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
 
 // `threads` when given; for 0, one per core, fewer on small planes (a thread
 // costs about as much as a few tens of thousands of pixels).

@@ -33,7 +33,9 @@
 //     scikit-image's sample masks this leaves fewer line ends than its
 //     skeletonize (bench/sound_peers.py).
 // Every step is sequential in scan order, so the bytes are the same for
-// every thread count; threads only read and write the planes.
+// every thread count. Threads read and write the planes, and run the
+// thinning passes in bands of lines, each band a pass behind the one above
+// it (Sound::thin).
 //
 // Speed: the picture is a bit plane while the steps run, so that a pass
 // over a column of pixels stays in the cache, and candidates are a second
@@ -44,10 +46,13 @@
 // byte per line; std::bad_alloc when they cannot be had.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -132,6 +137,13 @@ constexpr std::array<std::uint8_t, 256> make_sound_marks() {
 }
 constexpr std::array<std::uint8_t, 256> kSoundMarks = make_sound_marks();
 
+// A thinning pass tells how far it has come every kTell lines, and keeps
+// kTrail lines more than it needs between itself and the pass before. A
+// band of the thinning has at least kBandLines lines.
+constexpr int kTell = 8;
+constexpr int kTrail = 16;
+constexpr int kBandLines = 64;
+
 // The longest spur pruned, in pixels.
 constexpr int kSpur = 2;
 
@@ -159,6 +171,37 @@ constexpr std::array<std::uint8_t, 256> make_neighbours() {
 }
 constexpr std::array<std::uint8_t, 256> kNeighbours = make_neighbours();
 
+// The marks of one thinning pass: the going bits of the line above and of
+// the line being decided, with the words of each that hold some. Sized once,
+// so a pass allocates nothing.
+struct alignas(64) Going {
+  std::vector<Word> up, line;
+  std::vector<int> up_words, line_words;
+  explicit Going(int stride)
+      : up(static_cast<std::size_t>(stride), 0), line(static_cast<std::size_t>(stride), 0) {
+    up_words.reserve(static_cast<std::size_t>(stride));
+    line_words.reserve(static_cast<std::size_t>(stride));
+  }
+  // The line decided becomes the line above; the new line has no marks.
+  void next_line() {
+    for (int d : up_words) up[static_cast<std::size_t>(d)] = 0;
+    up_words.clear();
+    up.swap(line);
+    up_words.swap(line_words);
+  }
+  // The marks of the line above from `marks` (as many words as `up`), the
+  // line being decided none.
+  void take(const Word* marks) {
+    clear();
+    for (std::size_t d = 0; d < up.size(); ++d)
+      if ((up[d] = marks[d]) != 0) up_words.push_back(static_cast<int>(d));
+  }
+  void clear() {
+    next_line();
+    next_line();
+  }
+};
+
 // The picture lives in a bit plane while the steps run (one bit per pixel,
 // set on the object inside the frame), the candidates in a second one; the
 // marks of a pass are one bit row for the line being decided and one for
@@ -170,7 +213,6 @@ class Sound {
   Sound(unsigned char** tab, unsigned char** tab2, bitplane::Plane& obj, int nb_lig, int nb_col)
       : tab_(tab), tab2_(tab2), nb_lig_(nb_lig), nb_col_(nb_col), obj_(obj), cand_(nb_lig, nb_col),
         tip_bits_(nb_lig, nb_col), inside_(bitplane::interior_columns(nb_col)),
-        going_up_(static_cast<std::size_t>(obj_.stride()), 0), going_(static_cast<std::size_t>(obj_.stride()), 0),
         tips_(static_cast<std::size_t>(nb_lig), 0) {}
 
   // Lines [first, last]: the object bits (tab 1, or the caller's bits,
@@ -215,8 +257,8 @@ class Sound {
 
   // The whole skeleton once loaded: thinning, cleaning, spurs, cleaning
   // again; returns the thinning passes.
-  int run() {
-    const int passes = thin();
+  int run(int workers) {
+    const int passes = thin(workers);
     finish();
     return passes;
   }
@@ -229,23 +271,171 @@ class Sound {
   }
 
   // Thinning passes until one deletes nothing; returns how many ran.
-  int thin() {
-    for (int pass = 1;; ++pass) {
-      long long deleted = 0;
-      for (int i = 1; i <= nb_lig_ - 2; ++i) {
-        decide_line(i);
-        // line i - 1 goes once line i has read it as the pass found it
-        if (i >= 2) deleted += sweep_line(i - 1);
-        for (int d : going_up_words_) going_up_[d] = 0;
-        going_up_words_.clear();
-        going_up_.swap(going_);
-        going_up_words_.swap(going_words_);
-      }
-      deleted += sweep_line(nb_lig_ - 2);
-      for (int d : going_up_words_) going_up_[d] = 0;
-      going_up_words_.clear();
-      if (deleted == 0) return pass;
+  //
+  // Step i of a pass decides line i and sweeps line i - 1. Each pass is
+  // sequential in scan order, but step i of pass p only needs the lines
+  // around line i as pass p - 1 left them: it may run once pass p - 1 has
+  // done step i + 2 (swept line i + 1 and woken its last candidates there);
+  // from then on the two touch different lines. So the lines are cut into
+  // one band per thread, each thread runs every pass over its band, and a
+  // band runs pass p while the band below it still runs pass p - 1. The
+  // bits are those of one pass after another. A band's lines stay in its
+  // core's caches; only the lines around a cut go from core to core.
+  //
+  // When a pass deletes nothing, the passes already begun after it delete
+  // nothing either (they see the same picture and decide the same marks);
+  // they are left where they stand.
+  int thin(int workers) {
+    const int steps = nb_lig_ - 1;
+    const int bands = std::min(workers, steps / kBandLines);
+    if (bands <= 1) {
+      Going going(obj_.stride());
+      for (int pass = 1;; ++pass)
+        if (run_pass(going, 1, steps, [](int) { return true; }, [](int) {}) == 0) return pass;
     }
+    parallel::Team team(bands);
+    const int n = team.size();
+    const std::vector<int> first = band_starts(n, steps);
+    std::vector<Going> goings(static_cast<std::size_t>(n), Going(obj_.stride()));
+    // Pass p tells its progress in slot p % slots: the pass in the high
+    // half of `step`, the steps done in the low half, and the pixels its
+    // bands deleted so far. A band is at most one pass ahead of the band
+    // below it, so no pass still looks at a slot when it is taken again.
+    struct alignas(64) Slot {
+      std::atomic<std::uint64_t> step{0};
+      std::atomic<long long> deleted{0};
+    };
+    const int slots = 2 * n + 4;
+    std::vector<Slot> slot(static_cast<std::size_t>(slots));
+    // hand(p, k): the marks of pass p on the line above band k, left there
+    // by band k - 1. Band k - 1 cannot end pass p + 1 before band k has
+    // begun pass p and taken them, so two passes' worth are enough.
+    const std::size_t stride = static_cast<std::size_t>(obj_.stride());
+    std::vector<Word> handed(2 * static_cast<std::size_t>(n) * stride);
+    const auto hand = [&](int p, int k) {
+      return handed.data() + (static_cast<std::size_t>(p % 2) * static_cast<std::size_t>(n) + static_cast<std::size_t>(k)) * stride;
+    };
+    std::atomic<int> last{0};        // the first pass that deleted nothing
+    std::atomic<bool> stray{false};  // a pass after it deleted something
+    std::atomic<bool> failed{false};
+    const auto done = [&](int p) {
+      const std::uint64_t v = slot[static_cast<std::size_t>(p % slots)].step.load(std::memory_order_acquire);
+      return static_cast<int>(v >> 32) == p ? static_cast<int>(v & 0xFFFFFFFFu) : 0;
+    };
+    team.run([&](int k) {
+      Going& going = goings[static_cast<std::size_t>(k)];
+      const int from = first[static_cast<std::size_t>(k)], to = first[static_cast<std::size_t>(k) + 1] - 1;
+      try {
+        for (int p = 1;; ++p) {
+          const auto over = [&] {
+            const int l = last.load(std::memory_order_acquire);
+            return failed.load(std::memory_order_relaxed) || (l != 0 && p > l);
+          };
+          Slot& mine = slot[static_cast<std::size_t>(p % slots)];
+          const std::uint64_t stamp = static_cast<std::uint64_t>(p) << 32;
+          // the pass over the bands above this one, then over this one
+          const auto wait_for = [&](int pass, int need) {
+            for (int spin = 0; done(pass) < need; ++spin) {
+              if (over()) return false;
+              if (spin < (1 << 14)) parallel::pause();
+              else std::this_thread::yield();
+            }
+            return true;
+          };
+          if (k == 0) {
+            if (over()) return;
+            mine.deleted.store(0, std::memory_order_relaxed);
+            mine.step.store(stamp, std::memory_order_release);
+          } else if (!wait_for(p, from - 1)) {
+            return;
+          }
+          // the pass before, kTrail lines more than step i needs, read
+          // again only when short (a line takes about as long as a value
+          // takes to go from one core to the other)
+          int known = p == 1 ? steps : 0;
+          const auto may_start = [&](int i) {
+            const int need = std::min(i + 2 + kTrail, steps);
+            if (known >= need) return true;
+            if (!wait_for(p - 1, need)) return false;
+            known = done(p - 1);
+            return true;
+          };
+          // Only the band above waits on this band's first lines (the next
+          // pass over its last lines); the band below waits for the whole
+          // band. Telling no more keeps the line of the slot still while
+          // the band below reads it.
+          const auto tell = [&](int i) {
+            if (k > 0 && i < from + 2 * kTrail && i % kTell == 0)
+              mine.step.store(stamp | static_cast<std::uint64_t>(i), std::memory_order_release);
+          };
+          if (k > 0) going.take(hand(p, k));
+          const long long deleted = run_pass(going, from, to, may_start, tell);
+          if (failed.load()) return;
+          if (to < steps) std::copy(going.up.begin(), going.up.end(), hand(p, k + 1));
+          going.clear();
+          const int l = last.load(std::memory_order_acquire);
+          if (l != 0 && p > l) {
+            if (deleted != 0) stray.store(true);
+            return;
+          }
+          mine.deleted.fetch_add(deleted, std::memory_order_relaxed);
+          if (to == steps && mine.deleted.load(std::memory_order_relaxed) == 0)
+            last.store(p, std::memory_order_release);
+          mine.step.store(stamp | static_cast<std::uint64_t>(to), std::memory_order_release);
+          if (to == steps && last.load(std::memory_order_relaxed) == p) return;
+        }
+      } catch (...) {
+        failed.store(true);
+        throw;
+      }
+    });
+    if (stray.load()) throw std::logic_error("sound thinning: a pass after the last one deleted pixels");
+    return last.load();
+  }
+
+  // The first step of each of n bands, and steps + 1: about as many object
+  // pixels in each (they are what a pass looks at), at least kBandLines
+  // steps each.
+  std::vector<int> band_starts(int n, int steps) const {
+    std::vector<long long> weight(static_cast<std::size_t>(steps) + 1, 0);
+    long long total = 0;
+    for (int i = 1; i <= steps; ++i) {
+      long long w = 1;
+      if (i <= nb_lig_ - 2)
+        for (int d = 1; d <= obj_.words(); ++d) w += std::popcount(obj_.row(i)[d]);
+      weight[static_cast<std::size_t>(i)] = w;
+      total += w;
+    }
+    std::vector<int> first{1};
+    long long sum = 0;
+    for (int i = 1; i <= steps && static_cast<int>(first.size()) < n; ++i) {
+      sum += weight[static_cast<std::size_t>(i)];
+      const int band = static_cast<int>(first.size());
+      if (sum * n >= total * band && i + 1 - first.back() >= kBandLines && steps - i >= kBandLines * (n - band))
+        first.push_back(i + 1);
+    }
+    while (static_cast<int>(first.size()) < n) first.push_back(first.back() + kBandLines);
+    first.push_back(steps + 1);
+    return first;
+  }
+
+  // Steps [from, to] of a thinning pass (step i decides line i and sweeps
+  // line i - 1, for i in [1, nb_lig - 1]); may_start(i) is asked before
+  // step i (false stops the pass), done(i) told after it. going.up holds
+  // the marks of line from - 1 on entry, those of line `to` on return
+  // (none after the last step). Returns the pixels deleted.
+  template <typename MayStart, typename Done>
+  long long run_pass(Going& going, int from, int to, MayStart may_start, Done done) {
+    long long deleted = 0;
+    for (int i = from; i <= to; ++i) {
+      if (!may_start(i)) break;
+      if (i <= nb_lig_ - 2) decide_line(i, going);
+      // line i - 1 goes once line i has read it as the pass found it
+      if (i >= 2) deleted += sweep_line(i - 1, going);
+      going.next_line();
+      done(i);
+    }
+    return deleted;
   }
 
   // The cleaning until no pixel but line ends can go; with `all`, every
@@ -357,15 +547,16 @@ class Sound {
   // pixel goes exactly when its west neighbour goes xor it passes with the
   // neighbour staying (a chain along the word, bitplane::chain_xor), as the
   // dialogue's kernel does.
-  Word going_lanes(int d, const Ring& ring, Word marked) const {
+  static Word going_lanes(int d, const Ring& ring, Word marked, const Going& g) {
     using bitplane::east;
     using bitplane::west;
-    Word going[8] = {west(going_up_.data(), d), going_up_[d], east(going_up_.data(), d), 0, 0, 0, 0, 0};
+    const std::size_t at = static_cast<std::size_t>(d);
+    Word going[8] = {west(g.up.data(), d), g.up[at], east(g.up.data(), d), 0, 0, 0, 0, 0};
     const Word west_staying = marked & windows_lanes(ring.cell, going);
     going[7] = ~Word{0};
     const Word west_going = marked & windows_lanes(ring.cell, going);
     const Word can_go = west_staying | west_going;
-    const Word carry = going_[d - 1] >> 63;  // the west neighbour of bit 0, decided
+    const Word carry = g.line[at - 1] >> 63;  // the west neighbour of bit 0, decided
     Word fixed = west_staying;
     if ((can_go & 1u) && carry) fixed = (fixed & ~Word{1}) | (west_going & 1u);
     return bitplane::chain_xor(fixed, (west_staying ^ west_going) & (can_go << 1), west_staying);
@@ -432,7 +623,7 @@ class Sound {
   // as the pass found it: a code in the sound lists marks the pixel, the
   // window tests confirm it (a going bit). A code in no list leaves the
   // candidates.
-  void decide_line(int i) {
+  void decide_line(int i, Going& g) {
     if (!cand_.line_has_any(i)) return;
     Word* c = cand_.row(i);
     const Word *up = obj_.row(i - 1), *mid = obj_.row(i), *down = obj_.row(i + 1);
@@ -446,9 +637,9 @@ class Sound {
       if (has_three_bits(keep)) {
         // many: the window tests word-wide too
         const Word marked = keep & ~ring.tip;
-        if (const Word going = going_lanes(d, ring, marked)) {
-          if (!going_[d]) going_words_.push_back(d);
-          going_[d] |= going;
+        if (const Word going = going_lanes(d, ring, marked, g)) {
+          if (!g.line[static_cast<std::size_t>(d)]) g.line_words.push_back(d);
+          g.line[static_cast<std::size_t>(d)] |= going;
         }
         c[d] = marked;
         if (!marked) cand_.unmark_word(i, d);
@@ -463,11 +654,11 @@ class Sound {
           continue;
         }
         const unsigned up = r & 7u, mid = (r >> 3) & 7u, down = r >> 6;
-        const unsigned index = up | bitplane::triple(going_up_.data(), j) << 3 | (mid & 1u) << 6 |
-                               bitplane::bit(going_.data(), j - 1) << 7 | ((mid >> 2) & 1u) << 8 | down << 9;
+        const unsigned index = up | bitplane::triple(g.up.data(), j) << 3 | (mid & 1u) << 6 |
+                               bitplane::bit(g.line.data(), j - 1) << 7 | ((mid >> 2) & 1u) << 8 | down << 9;
         if (kWindowsPass[index]) {
-          if (!going_[d]) going_words_.push_back(d);
-          going_[d] |= Word{1} << b;
+          if (!g.line[static_cast<std::size_t>(d)]) g.line_words.push_back(d);
+          g.line[static_cast<std::size_t>(d)] |= Word{1} << b;
         }
       }
       c[d] = keep;
@@ -475,13 +666,13 @@ class Sound {
     });
   }
 
-  // The going pixels of line i (marked in the pass, in going_up_), in
-  // column order: each is deleted only while it is simple in the picture
-  // as it stands.
-  long long sweep_line(int i) {
+  // The going pixels of line i (marked in the pass, in g.up), in column
+  // order: each is deleted only while it is simple in the picture as it
+  // stands.
+  long long sweep_line(int i, const Going& g) {
     long long n = 0;
-    for (int d : going_up_words_)
-      for (Word w = going_up_[d]; w; w &= w - 1) {
+    for (int d : g.up_words)
+      for (Word w = g.up[static_cast<std::size_t>(d)]; w; w &= w - 1) {
         const int j = 64 * (d - 1) + std::countr_zero(w);
         if (codes::kRingConnected[code(i, j)]) {
           erase(i, j);
@@ -554,8 +745,6 @@ class Sound {
   bitplane::Plane cand_;
   bitplane::Plane tip_bits_;  // tips noted by the cleaning
   std::vector<Word> inside_;
-  std::vector<Word> going_up_, going_;  // going bits of the line above and of line i
-  std::vector<int> going_up_words_, going_words_;  // the words of each holding some
   std::vector<unsigned char> tips_;     // lines holding a noted tip
 };
 
@@ -574,7 +763,7 @@ int sound_skeleton_planes(unsigned char** tab, unsigned char** tab2, int nb_lig,
   bitplane::Plane obj(nb_lig, nb_col);
   Sound sound(tab, tab2, obj, nb_lig, nb_col);
   parallel::by_lines(nb_lig, workers, [&](int first, int last) { sound.load(first, last); });
-  const int passes = sound.run();
+  const int passes = sound.run(workers);
   parallel::by_lines(nb_lig, workers, [&](int first, int last) { sound.store(first, last); });
   return passes;
 }
@@ -600,7 +789,7 @@ std::unique_ptr<Sound> sound_over(bitplane::Plane& object, int nb_lig, int nb_co
 
 int sound_thin_bits(bitplane::Plane& object, int nb_lig, int nb_col, int threads) {
   const auto sound = sound_over(object, nb_lig, nb_col, threads, "sound_thin_bits");
-  return sound ? sound->thin() : 1;
+  return sound ? sound->thin(parallel::workers_for(threads, nb_lig, nb_col)) : 1;
 }
 
 void sound_finish_bits(bitplane::Plane& object, int nb_lig, int nb_col, int threads) {
