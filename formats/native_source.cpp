@@ -61,8 +61,12 @@ class RawSource : public ImageSource {
   bool has_byte_lines() const override { return true; }
 
   void read_byte_lines(const ByteLineSink& sink, const ReadProgress& progress) override {
+    // the file in reads of a quarter megabyte, not of a page (the buffer
+    // outlives the stream)
+    std::vector<char> buffer(std::size_t{256} << 10);
     const File file = open_file(path, "rb");
     FILE* f = file.get();
+    std::setvbuf(f, buffer.data(), _IOFBF, buffer.size());
     const std::size_t width = static_cast<std::size_t>(columns);
     std::vector<unsigned char> bytes(width);
     for (int i = 0; i < lines; ++i) {

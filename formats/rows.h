@@ -22,9 +22,10 @@ inline RowSource rows_of(const unsigned char* const* plane, int nb_col) {
 
 // f(first, count, rows) for blocks of lines [0, nb_lig) in order, each of at
 // most about `bytes` bytes (at least one line); false as soon as f returns
-// false.
+// false. A block that stays in the cache while the system copies it into a
+// file is written about three times as fast as one of a few megabytes.
 template <typename F>
-bool for_each_block(const RowSource& source, int nb_lig, int nb_col, F f, std::size_t bytes = std::size_t{4} << 20) {
+bool for_each_block(const RowSource& source, int nb_lig, int nb_col, F f, std::size_t bytes = std::size_t{256} << 10) {
   if (nb_lig <= 0 || nb_col <= 0) return true;
   const int block = static_cast<int>(std::clamp<std::size_t>(bytes / static_cast<std::size_t>(nb_col), 1,
                                                              static_cast<std::size_t>(nb_lig)));
