@@ -34,8 +34,8 @@
 //     skeletonize (bench/sound_peers.py).
 // Every step is sequential in scan order, so the bytes are the same for
 // every thread count. Threads read and write the planes, and run the
-// thinning passes in bands of lines, each band a pass behind the one above
-// it (Sound::thin).
+// thinning passes and the cleaning sweeps in bands of lines, each band a
+// sweep behind the one above it (Sound::banded_sweeps).
 //
 // Speed: the picture is a bit plane while the steps run, so that a pass
 // over a column of pixels stays in the cache, and candidates are a second
@@ -52,7 +52,6 @@
 #include <cstring>
 #include <memory>
 #include <stdexcept>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -137,9 +136,9 @@ constexpr std::array<std::uint8_t, 256> make_sound_marks() {
 }
 constexpr std::array<std::uint8_t, 256> kSoundMarks = make_sound_marks();
 
-// A thinning pass tells how far it has come every kTell lines, and keeps
-// kTrail lines more than it needs between itself and the pass before. A
-// band of the thinning has at least kBandLines lines.
+// A sweep over a band tells how far it has come every kTell lines, and
+// keeps kTrail lines more than it needs between itself and the sweep
+// before. A band has at least kBandLines lines.
 constexpr int kTell = 8;
 constexpr int kTrail = 16;
 constexpr int kBandLines = 64;
@@ -259,138 +258,176 @@ class Sound {
   // again; returns the thinning passes.
   int run(int workers) {
     const int passes = thin(workers);
-    finish();
+    finish(workers);
     return passes;
   }
 
   // The cleaning, the spurs, the cleaning again.
-  void finish() {
-    clean(true);
+  void finish(int workers) {
+    clean(true, workers);
     prune();
-    clean(false);
+    clean(false, workers);
   }
 
-  // Thinning passes until one deletes nothing; returns how many ran.
-  //
-  // Step i of a pass decides line i and sweeps line i - 1. Each pass is
-  // sequential in scan order, but step i of pass p only needs the lines
-  // around line i as pass p - 1 left them: it may run once pass p - 1 has
-  // done step i + 2 (swept line i + 1 and woken its last candidates there);
-  // from then on the two touch different lines. So the lines are cut into
-  // one band per thread, each thread runs every pass over its band, and a
-  // band runs pass p while the band below it still runs pass p - 1. The
-  // bits are those of one pass after another. A band's lines stay in its
-  // core's caches; only the lines around a cut go from core to core.
-  //
-  // When a pass deletes nothing, the passes already begun after it delete
-  // nothing either (they see the same picture and decide the same marks);
-  // they are left where they stand.
+  // Thinning passes until one deletes nothing; returns how many ran. The
+  // passes run as banded sweeps (below): a band's step i decides line i and
+  // sweeps line i - 1, and hands the marks of its last line to the band
+  // below it. A pass that deletes nothing ends them: the one begun after
+  // it deletes nothing either (it sees the same picture and decides the
+  // same marks).
   int thin(int workers) {
     const int steps = nb_lig_ - 1;
-    const int bands = std::min(workers, steps / kBandLines);
-    if (bands <= 1) {
-      Going going(obj_.stride());
-      for (int pass = 1;; ++pass)
-        if (run_pass(going, 1, steps, [](int) { return true; }, [](int) {}) == 0) return pass;
-    }
-    parallel::Team team(bands);
-    const int n = team.size();
-    const std::vector<int> first = band_starts(n, steps);
+    const int n = bands_for(workers, steps);
+    const std::size_t stride = static_cast<std::size_t>(obj_.stride());
     std::vector<Going> goings(static_cast<std::size_t>(n), Going(obj_.stride()));
-    // Pass p tells its progress in slot p % slots: the pass in the high
-    // half of `step`, the steps done in the low half, and the pixels its
-    // bands deleted so far. A band is at most one pass ahead of the band
-    // below it, so no pass still looks at a slot when it is taken again.
-    struct alignas(64) Slot {
-      std::atomic<std::uint64_t> step{0};
-      std::atomic<long long> deleted{0};
-    };
-    const int slots = 2 * n + 4;
-    std::vector<Slot> slot(static_cast<std::size_t>(slots));
     // hand(p, k): the marks of pass p on the line above band k, left there
     // by band k - 1. Band k - 1 cannot end pass p + 1 before band k has
     // begun pass p and taken them, so two passes' worth are enough.
-    const std::size_t stride = static_cast<std::size_t>(obj_.stride());
     std::vector<Word> handed(2 * static_cast<std::size_t>(n) * stride);
     const auto hand = [&](int p, int k) {
       return handed.data() + (static_cast<std::size_t>(p % 2) * static_cast<std::size_t>(n) + static_cast<std::size_t>(k)) * stride;
     };
-    std::atomic<int> last{0};        // the first pass that deleted nothing
-    std::atomic<bool> stray{false};  // a pass after it deleted something
+    const std::vector<Totals> totals = banded_sweeps(
+        n, steps, [](int, int p, const Totals* before) { return p <= 2 || before->deleted != 0; },
+        [&](int k, int p, int from, int to, const auto& may_start, const auto& tell) {
+          Going& going = goings[static_cast<std::size_t>(k)];
+          if (k > 0) going.take(hand(p, k));
+          const long long deleted = run_pass(going, from, to, may_start, tell);
+          if (to < steps) std::copy(going.up.begin(), going.up.end(), hand(p, k + 1));
+          going.clear();
+          return Totals{deleted, 0};
+        });
+    // the passes stopped two after the first that deleted nothing
+    const int ran = static_cast<int>(totals.size());
+    if (ran < 2 || totals[static_cast<std::size_t>(ran - 2)].deleted != 0 || totals.back().deleted != 0)
+      throw std::logic_error("sound thinning: a pass after the last one deleted pixels");
+    return ran - 1;
+  }
+
+  // What the bands of one sweep add up to.
+  struct Totals {
+    long long deleted = 0;  // pixels
+    long long visited = 0;  // lines that held candidates
+  };
+
+  // How many bands `workers` threads cut `steps` lines into.
+  static int bands_for(int workers, int steps) { return std::clamp(steps / kBandLines, 1, std::max(1, workers)); }
+
+  // Sweeps 1, 2, ... over steps [1, steps], each in scan order, each step
+  // reading and writing the lines around its own, and each sweep on the
+  // picture as the one before left it.
+  //
+  // Step i of sweep s only needs the lines around line i as sweep s - 1
+  // left them: it may run once sweep s - 1 has done step i + 2 (and woken
+  // its last candidates there); from then on the two touch different
+  // lines. So the steps are cut into bands, one thread runs every sweep
+  // over its band, and a band runs sweep s while the band below it still
+  // runs sweep s - 1. The bits are those of one sweep after another. A
+  // band's lines stay in its core's caches; only the lines around a cut go
+  // from core to core.
+  //
+  // go_on(k, s, before) says whether sweep s runs, from the totals of
+  // sweep s - 2 (null for s <= 2, the last sweep every band has surely
+  // ended); every band asks it with the same values, so all stop at the
+  // same sweep. sweep(k, s, from, to, may_start, tell) runs band k's steps
+  // [from, to] of sweep s, asking may_start(i) before step i (false: stop)
+  // and telling tell(i) after it, and returns the band's totals. Returns
+  // the totals of every sweep that ran.
+  template <typename GoOn, typename Sweep>
+  std::vector<Totals> banded_sweeps(int bands, int steps, GoOn go_on, Sweep sweep) {
+    parallel::Team team(bands);
+    const int n = team.size();
+    const std::vector<int> first = band_starts(n, steps);
+    // Sweep s tells its progress in slot s % kSlots: the sweep in the high
+    // half of `step`, the steps done in the low half, and its totals so
+    // far. A band begins sweep s once every band has ended sweep s - 2, so
+    // no band still looks at a slot when it is taken again.
+    struct alignas(64) Slot {
+      std::atomic<std::uint64_t> step{0};
+      std::atomic<long long> deleted{0}, visited{0};
+    };
+    constexpr int kSlots = 8;
+    std::vector<Slot> slot(kSlots);
+    std::vector<Totals> totals;  // kept by the last band
     std::atomic<bool> failed{false};
-    const auto done = [&](int p) {
-      const std::uint64_t v = slot[static_cast<std::size_t>(p % slots)].step.load(std::memory_order_acquire);
-      return static_cast<int>(v >> 32) == p ? static_cast<int>(v & 0xFFFFFFFFu) : 0;
+    const auto done = [&](int s) {
+      const std::uint64_t v = slot[static_cast<std::size_t>(s % kSlots)].step.load(std::memory_order_acquire);
+      return static_cast<int>(v >> 32) == s ? static_cast<int>(v & 0xFFFFFFFFu) : 0;
+    };
+    // Waits until sweep s has done step `need`; false when another band
+    // failed. The other core is usually a line or two away: a spin, then
+    // sleep until the slot changes. With more bands than cores, a band
+    // that spins keeps the one it waits for off its core: it sleeps at
+    // once.
+    const int spins = n <= default_threads() ? 1 << 14 : 64;
+    const auto wait_for = [&](int s, int need) {
+      std::atomic<std::uint64_t>& step = slot[static_cast<std::size_t>(s % kSlots)].step;
+      for (int spin = 0;; ++spin) {
+        const std::uint64_t seen = step.load(std::memory_order_acquire);
+        if (static_cast<int>(seen >> 32) == s && static_cast<int>(seen & 0xFFFFFFFFu) >= need) return true;
+        if (failed.load(std::memory_order_relaxed)) return false;
+        if (spin < spins) parallel::pause();
+        else step.wait(seen, std::memory_order_acquire);
+      }
+    };
+    const auto tell_step = [&](std::atomic<std::uint64_t>& step, std::uint64_t value) {
+      step.store(value, std::memory_order_release);
+      step.notify_all();
     };
     team.run([&](int k) {
-      Going& going = goings[static_cast<std::size_t>(k)];
       const int from = first[static_cast<std::size_t>(k)], to = first[static_cast<std::size_t>(k) + 1] - 1;
       try {
-        for (int p = 1;; ++p) {
-          const auto over = [&] {
-            const int l = last.load(std::memory_order_acquire);
-            return failed.load(std::memory_order_relaxed) || (l != 0 && p > l);
-          };
-          Slot& mine = slot[static_cast<std::size_t>(p % slots)];
-          const std::uint64_t stamp = static_cast<std::uint64_t>(p) << 32;
-          // the pass over the bands above this one, then over this one
-          const auto wait_for = [&](int pass, int need) {
-            for (int spin = 0; done(pass) < need; ++spin) {
-              if (over()) return false;
-              if (spin < (1 << 14)) parallel::pause();
-              else std::this_thread::yield();
-            }
-            return true;
-          };
+        for (int s = 1;; ++s) {
+          Totals before;
+          if (s > 2) {
+            if (!wait_for(s - 2, steps)) return;
+            const Slot& b = slot[static_cast<std::size_t>((s - 2) % kSlots)];
+            before = {b.deleted.load(std::memory_order_relaxed), b.visited.load(std::memory_order_relaxed)};
+          }
+          if (!go_on(k, s, s > 2 ? &before : nullptr)) return;
+          Slot& mine = slot[static_cast<std::size_t>(s % kSlots)];
+          const std::uint64_t stamp = static_cast<std::uint64_t>(s) << 32;
           if (k == 0) {
-            if (over()) return;
             mine.deleted.store(0, std::memory_order_relaxed);
-            mine.step.store(stamp, std::memory_order_release);
-          } else if (!wait_for(p, from - 1)) {
+            mine.visited.store(0, std::memory_order_relaxed);
+            tell_step(mine.step, stamp);
+          } else if (!wait_for(s, from - 1)) {
             return;
           }
-          // the pass before, kTrail lines more than step i needs, read
+          // the sweep before, kTrail lines more than step i needs, read
           // again only when short (a line takes about as long as a value
           // takes to go from one core to the other)
-          int known = p == 1 ? steps : 0;
+          int known = s == 1 ? steps : 0;
           const auto may_start = [&](int i) {
             const int need = std::min(i + 2 + kTrail, steps);
             if (known >= need) return true;
-            if (!wait_for(p - 1, need)) return false;
-            known = done(p - 1);
+            if (!wait_for(s - 1, need)) return false;
+            known = done(s - 1);
             return true;
           };
           // Only the band above waits on this band's first lines (the next
-          // pass over its last lines); the band below waits for the whole
-          // band. Telling no more keeps the line of the slot still while
-          // the band below reads it.
+          // sweep over its last lines); the band below waits for the whole
+          // band. Telling no more keeps the slot's line still while the
+          // band below reads it.
           const auto tell = [&](int i) {
-            if (k > 0 && i < from + 2 * kTrail && i % kTell == 0)
-              mine.step.store(stamp | static_cast<std::uint64_t>(i), std::memory_order_release);
+            if (k > 0 && i < from + 2 * kTrail && i % kTell == 0) tell_step(mine.step, stamp | static_cast<std::uint64_t>(i));
           };
-          if (k > 0) going.take(hand(p, k));
-          const long long deleted = run_pass(going, from, to, may_start, tell);
+          const Totals t = sweep(k, s, from, to, may_start, tell);
           if (failed.load()) return;
-          if (to < steps) std::copy(going.up.begin(), going.up.end(), hand(p, k + 1));
-          going.clear();
-          const int l = last.load(std::memory_order_acquire);
-          if (l != 0 && p > l) {
-            if (deleted != 0) stray.store(true);
-            return;
-          }
-          mine.deleted.fetch_add(deleted, std::memory_order_relaxed);
-          if (to == steps && mine.deleted.load(std::memory_order_relaxed) == 0)
-            last.store(p, std::memory_order_release);
-          mine.step.store(stamp | static_cast<std::uint64_t>(to), std::memory_order_release);
-          if (to == steps && last.load(std::memory_order_relaxed) == p) return;
+          mine.deleted.fetch_add(t.deleted, std::memory_order_relaxed);
+          mine.visited.fetch_add(t.visited, std::memory_order_relaxed);
+          if (to == steps)
+            totals.push_back({mine.deleted.load(std::memory_order_relaxed), mine.visited.load(std::memory_order_relaxed)});
+          tell_step(mine.step, stamp | static_cast<std::uint64_t>(to));
         }
       } catch (...) {
+        // the other bands stop at their next wait: wake those asleep
         failed.store(true);
+        for (Slot& other : slot) tell_step(other.step, ~std::uint64_t{0});
         throw;
       }
     });
-    if (stray.load()) throw std::logic_error("sound thinning: a pass after the last one deleted pixels");
-    return last.load();
+    return totals;
   }
 
   // The first step of each of n bands, and steps + 1: about as many object
@@ -440,14 +477,49 @@ class Sound {
 
   // The cleaning until no pixel but line ends can go; with `all`, every
   // pixel is looked at, else the candidates only.
-  void clean(bool all) {
+  void clean(bool all, int workers) {
     if (all)
-      for (int i = 1; i <= nb_lig_ - 2; ++i) add_all(i);
-    for (;;) {
-      while (clean_sweep()) {
+      parallel::by_lines(nb_lig_, workers, [&](int first, int last) {
+        for (int i = std::max(first, 1); i <= std::min(last, nb_lig_ - 2); ++i) add_all(i);
+      });
+    // Sweeps of two kinds: a cleaning sweep (Clean) over the candidates,
+    // again until one finds none; then the tips (Tips); again while the
+    // tips sweep deletes something. The bands know how a sweep came out
+    // two sweeps later, so one more sweep runs at each turn: a cleaning
+    // sweep after one that found no candidate, or after a tips sweep that
+    // deleted nothing, finds none either and changes nothing.
+    enum Kind : unsigned char { Clean, Tips };
+    const int steps = nb_lig_ - 2;
+    const int n = bands_for(workers, steps);
+    std::vector<std::vector<Kind>> kinds(static_cast<std::size_t>(n));  // each band's own account
+    const auto go_on = [&](int k, int s, const Totals* before) {
+      std::vector<Kind>& kind = kinds[static_cast<std::size_t>(k)];
+      Kind next = Clean;
+      if (s > 2 && kind[static_cast<std::size_t>(s - 2)] == Clean) {
+        if (kind[static_cast<std::size_t>(s - 3)] == Clean && before->visited == 0) next = Tips;
+        if (kind[static_cast<std::size_t>(s - 3)] == Tips && before->deleted == 0) return false;
       }
-      if (!tip_sweep()) return;
-    }
+      kind.push_back(next);
+      return true;
+    };
+    const std::vector<Totals> totals = banded_sweeps(
+        n, steps, go_on, [&](int k, int s, int from, int to, const auto& may_start, const auto& tell) {
+          const Kind kind = kinds[static_cast<std::size_t>(k)][static_cast<std::size_t>(s - 1)];
+          Totals t;
+          for (int i = from; i <= to; ++i) {
+            if (!may_start(i)) break;
+            if (kind == Clean) t.visited += clean_line(i) ? 1 : 0;
+            else t.deleted += tip_line(i);
+            tell(i);
+          }
+          return t;
+        });
+    // every sweep taken as changing nothing found no candidate
+    const std::vector<Kind>& kind = kinds[0];
+    for (std::size_t s = 2; s < totals.size(); ++s)
+      if (kind[s] == Tips && totals[s - 1].visited != 0)
+        throw std::logic_error("sound cleaning: a sweep taken as empty was not");
+    if (totals.empty() || totals.back().visited != 0) throw std::logic_error("sound cleaning: the last sweep was not empty");
   }
 
   // Spurs: branches of at most kSpur pixels from a line end to a pixel of
@@ -467,21 +539,24 @@ class Sound {
           const Word later = ~Word{0} << b << 1;
           w &= later;
           path.assign(1, {i, j});
-          int pi = i, pj = j;  // the previous pixel of the walk
-          auto [ci, cj] = next_neighbour(i, j, -1, -1);
+          // the walk goes to the one neighbour of the line end, then on
+          // through pixels of two neighbours, never back the way it came
+          int k = std::countr_zero(code(i, j));
+          int ci = i + ring::di[k], cj = j + ring::dj[k];
           for (;;) {
-            const int n = kNeighbours[code(ci, cj)];
+            const unsigned c = code(ci, cj);
+            const int n = kNeighbours[c];
             if (n >= 3) {
-              for (auto [a, c] : path)
-                if (kNeighbours[code(a, c)] == 1) erase(a, c);
+              for (auto [a, b] : path)
+                if (kNeighbours[code(a, b)] == 1) erase(a, b);
               w = line_ends(up, mid, down, d) & later;
               break;
             }
             if (n != 2 || static_cast<int>(path.size()) == kSpur) break;
             path.push_back({ci, cj});
-            const auto next = next_neighbour(ci, cj, pi, pj);
-            pi = ci, pj = cj;
-            ci = next.first, cj = next.second;
+            k = std::countr_zero(c & ~(1u << ((k + 4) & 7)));
+            ci += ring::di[k];
+            cj += ring::dj[k];
           }
         }
       }
@@ -581,16 +656,6 @@ class Sound {
     return mid[d] & r.one & ~r.two;
   }
 
-  // The first skeleton neighbour of (i, j) in ring order other than
-  // (not_i, not_j).
-  std::pair<int, int> next_neighbour(int i, int j, int not_i, int not_j) const {
-    for (int k = 0; k < 8; ++k) {
-      const int r = i + ring::di[k], c = j + ring::dj[k];
-      if (on(r, c) && (r != not_i || c != not_j)) return {r, c};
-    }
-    return {i, j};
-  }
-
   // Deletes (i, j); its object neighbours become candidates.
   void erase(int i, int j) {
     const int d = 1 + (j >> 6);
@@ -682,60 +747,55 @@ class Sound {
     return n;
   }
 
-  // One cleaning sweep over the candidates, in scan order; a candidate
-  // woken ahead of the sweep is visited in it. Tips are noted for later.
-  bool clean_sweep() {
-    bool any = false;
-    for (int i = 1; i <= nb_lig_ - 2; ++i) {
-      if (!cand_.line_has_any(i)) continue;
-      any = true;
-      Word* c = cand_.row(i);
-      const Word *up = obj_.row(i - 1), *mid = obj_.row(i), *down = obj_.row(i + 1);
-      for (int d = 1; d <= cand_.words(); ++d) {
-        if (!c[d]) {
-          cand_.unmark_word(i, d);
-          continue;
-        }
-        // simple pixels of two neighbours or more, 64 at once: the others
-        // leave the candidates (a deletion in the word wakes its neighbours
-        // again)
-        c[d] &= removable_lanes(up, mid, down, d);
-        while (Word w = c[d]) {
-          const int b = std::countr_zero(w);
-          c[d] &= ~(Word{1} << b);
-          const int j = 64 * (d - 1) + b;
-          const std::uint8_t r = kRemovable[code(i, j)];
-          if (r == 2) {
-            erase(i, j);
-          } else if (r == 1) {
-            tip_bits_.row(i)[d] |= Word{1} << b;
-            tips_[i] = 1;
-          }
-        }
+  // Line i of a cleaning sweep over the candidates, in scan order (a
+  // candidate woken ahead of the sweep is visited in it); tips are noted
+  // for later. False when the line holds no candidate.
+  bool clean_line(int i) {
+    if (!cand_.line_has_any(i)) return false;
+    Word* c = cand_.row(i);
+    const Word *up = obj_.row(i - 1), *mid = obj_.row(i), *down = obj_.row(i + 1);
+    for (int d = 1; d <= cand_.words(); ++d) {
+      if (!c[d]) {
         cand_.unmark_word(i, d);
+        continue;
       }
+      // simple pixels of two neighbours or more, 64 at once: the others
+      // leave the candidates (a deletion in the word wakes its neighbours
+      // again)
+      c[d] &= removable_lanes(up, mid, down, d);
+      while (Word w = c[d]) {
+        const int b = std::countr_zero(w);
+        c[d] &= ~(Word{1} << b);
+        const int j = 64 * (d - 1) + b;
+        const std::uint8_t r = kRemovable[code(i, j)];
+        if (r == 2) {
+          erase(i, j);
+        } else if (r == 1) {
+          tip_bits_.row(i)[d] |= Word{1} << b;
+          tips_[static_cast<std::size_t>(i)] = 1;
+        }
+      }
+      cand_.unmark_word(i, d);
     }
-    return any;
+    return true;
   }
 
-  // The tips noted by the cleaning that are still removable go, in scan
-  // order; true when one went.
-  bool tip_sweep() {
-    bool any = false;
-    for (int i = 1; i <= nb_lig_ - 2; ++i) {
-      if (!tips_[i]) continue;
-      tips_[i] = 0;
-      Word* t = tip_bits_.row(i);
-      for (int d = 1; d <= tip_bits_.words(); ++d)
-        for (Word w = std::exchange(t[d], Word{0}); w; w &= w - 1) {
-          const int j = 64 * (d - 1) + std::countr_zero(w);
-          if (on(i, j) && kRemovable[code(i, j)] != 0) {
-            erase(i, j);
-            any = true;
-          }
+  // The tips of line i noted by the cleaning that are still removable go,
+  // in column order; returns how many went.
+  long long tip_line(int i) {
+    if (!tips_[static_cast<std::size_t>(i)]) return 0;
+    tips_[static_cast<std::size_t>(i)] = 0;
+    long long n = 0;
+    Word* t = tip_bits_.row(i);
+    for (int d = 1; d <= tip_bits_.words(); ++d)
+      for (Word w = std::exchange(t[d], Word{0}); w; w &= w - 1) {
+        const int j = 64 * (d - 1) + std::countr_zero(w);
+        if (on(i, j) && kRemovable[code(i, j)] != 0) {
+          erase(i, j);
+          ++n;
         }
-    }
-    return any;
+      }
+    return n;
   }
 
   unsigned char** tab_;   // null on the bit road
@@ -793,7 +853,7 @@ int sound_thin_bits(bitplane::Plane& object, int nb_lig, int nb_col, int threads
 }
 
 void sound_finish_bits(bitplane::Plane& object, int nb_lig, int nb_col, int threads) {
-  if (const auto sound = sound_over(object, nb_lig, nb_col, threads, "sound_finish_bits")) sound->finish();
+  if (const auto sound = sound_over(object, nb_lig, nb_col, threads, "sound_finish_bits")) sound->finish(parallel::workers_for(threads, nb_lig, nb_col));
 }
 
 int sound_skeleton_bits(bitplane::Plane& object, int nb_lig, int nb_col, int threads) {

@@ -113,7 +113,9 @@ TEST(BitRoad, EveryFormatSizeAndThreadCountGivesTheKernelsBytes) {
 // A picture the writers take in several blocks of lines.
 TEST(BitRoad, APictureWrittenInSeveralBlocks) {
   TempDir dir;
-  const int lines = 3000, columns = 1500;  // blocks of about 4 MiB: two of them
+  // read and written a quarter megabyte at a time: lines cross the
+  // buffers' ends
+  const int lines = 3000, columns = 1500;
   const Plane grey = picture(lines, columns, 99);
   write_file(dir / "in.raw", plane_bytes(grey));
   write_file(dir / "in.txt", "3000\n1500\n1\n0\n255\n1\n");

@@ -107,15 +107,17 @@ TEST(Sound, RandomMasksKeepTheirTopologyOnEveryThreadCount) {
     }
 }
 
-// The thinning cut into bands of lines, a band running pass p while the
-// band below runs pass p - 1: the bits and the passes of one thread, on
-// pictures tall enough for 2 to 8 bands, whose objects cross the cuts
-// (discs of many radii thin over many passes; noise wakes candidates
-// across every cut; a wide band of full lines thins from both sides).
+// The thinning and the cleaning cut into bands of lines, a band running
+// sweep s while the band below runs sweep s - 1: the bits and the passes
+// of one thread, on pictures tall enough for 2 to 8 bands, whose objects
+// cross the cuts (discs of many radii thin over many passes; noise wakes
+// candidates across every cut; a wide band of full lines thins from both
+// sides; strokes two pixels thick leave tips for the cleaning's tips
+// sweeps).
 TEST(Sound, BandsOfThinningGiveTheBitsOfOneThread) {
   std::mt19937 rng(91u);
   for (int lines : {129, 200, 333, 520, 1031}) {
-    for (int scene = 0; scene < 3; ++scene) {
+    for (int scene = 0; scene < 4; ++scene) {
       const int columns = scene == 2 ? 70 : 131;
       Plane mask(lines, std::vector<unsigned char>(columns, 0));
       if (scene == 0) {
@@ -123,8 +125,11 @@ TEST(Sound, BandsOfThinningGiveTheBitsOfOneThread) {
         for (int k = 0; k < lines / 20; ++k) draw_disc(mask, r(rng), c(rng), radius(rng));
       } else if (scene == 1) {
         mask = random_mask(rng, lines, columns, 55);
-      } else {
+      } else if (scene == 2) {
         for (int i = lines / 5; i < lines - lines / 5; ++i) std::fill(mask[i].begin() + 3, mask[i].end() - 3, 1);
+      } else {
+        std::uniform_real_distribution<double> r(0, lines), c(0, columns);
+        for (int k = 0; k < lines / 10; ++k) draw_stroke(mask, r(rng), c(rng), r(rng), c(rng), 2.0);
       }
       SCOPED_TRACE(std::to_string(lines) + " lines, scene " + std::to_string(scene));
       int passes_one = 0;
