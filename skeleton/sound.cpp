@@ -35,7 +35,7 @@
 // Every step is sequential in scan order, so the bytes are the same for
 // every thread count. Threads read and write the planes, and run the
 // thinning passes and the cleaning sweeps in bands of lines, each band a
-// sweep behind the one above it (Sound::banded_sweeps).
+// sweep behind the one above it (skeleton/sweeps.h).
 //
 // Speed: the picture is a bit plane while the steps run, so that a pass
 // over a column of pixels stays in the cache, and candidates are a second
@@ -61,10 +61,12 @@
 #include "skeleton/contract.h"
 #include "skeleton/parallel.h"
 #include "skeleton/skeleton.h"
+#include "skeleton/sweeps.h"
 
 namespace {
 
 using bitplane::Word;
+using sweeps::Totals;
 
 // kWindowsPass[index]: 1 when the four window tests of a marked pixel pass.
 // The index describes the mark plane around the pixel during the pass:
@@ -135,13 +137,6 @@ constexpr std::array<std::uint8_t, 256> make_sound_marks() {
   return t;
 }
 constexpr std::array<std::uint8_t, 256> kSoundMarks = make_sound_marks();
-
-// A sweep over a band tells how far it has come every kTell lines, and
-// keeps kTrail lines more than it needs between itself and the sweep
-// before. A band has at least kBandLines lines.
-constexpr int kTell = 8;
-constexpr int kTrail = 16;
-constexpr int kBandLines = 64;
 
 // The longest spur pruned, in pixels.
 constexpr int kSpur = 2;
@@ -277,7 +272,7 @@ class Sound {
   // same marks).
   int thin(int workers) {
     const int steps = nb_lig_ - 1;
-    const int n = bands_for(workers, steps);
+    const int n = sweeps::bands_for(workers, steps);
     const std::size_t stride = static_cast<std::size_t>(obj_.stride());
     std::vector<Going> goings(static_cast<std::size_t>(n), Going(obj_.stride()));
     // hand(p, k): the marks of pass p on the line above band k, left there
@@ -287,8 +282,9 @@ class Sound {
     const auto hand = [&](int p, int k) {
       return handed.data() + (static_cast<std::size_t>(p % 2) * static_cast<std::size_t>(n) + static_cast<std::size_t>(k)) * stride;
     };
-    const std::vector<Totals> totals = banded_sweeps(
-        n, steps, [](int, int p, const Totals* before) { return p <= 2 || before->deleted != 0; },
+    const std::vector<Totals> totals = sweeps::run(
+        n, steps, [this](int i) { return line_weight(i); },
+        [](int, int p, const Totals* before) { return p <= 2 || before->deleted != 0; },
         [&](int k, int p, int from, int to, const auto& may_start, const auto& tell) {
           Going& going = goings[static_cast<std::size_t>(k)];
           if (k > 0) going.take(hand(p, k));
@@ -304,156 +300,12 @@ class Sound {
     return ran - 1;
   }
 
-  // What the bands of one sweep add up to.
-  struct Totals {
-    long long deleted = 0;  // pixels
-    long long visited = 0;  // lines that held candidates
-  };
-
-  // How many bands `workers` threads cut `steps` lines into.
-  static int bands_for(int workers, int steps) { return std::clamp(steps / kBandLines, 1, std::max(1, workers)); }
-
-  // Sweeps 1, 2, ... over steps [1, steps], each in scan order, each step
-  // reading and writing the lines around its own, and each sweep on the
-  // picture as the one before left it.
-  //
-  // Step i of sweep s only needs the lines around line i as sweep s - 1
-  // left them: it may run once sweep s - 1 has done step i + 2 (and woken
-  // its last candidates there); from then on the two touch different
-  // lines. So the steps are cut into bands, one thread runs every sweep
-  // over its band, and a band runs sweep s while the band below it still
-  // runs sweep s - 1. The bits are those of one sweep after another. A
-  // band's lines stay in its core's caches; only the lines around a cut go
-  // from core to core.
-  //
-  // go_on(k, s, before) says whether sweep s runs, from the totals of
-  // sweep s - 2 (null for s <= 2, the last sweep every band has surely
-  // ended); every band asks it with the same values, so all stop at the
-  // same sweep. sweep(k, s, from, to, may_start, tell) runs band k's steps
-  // [from, to] of sweep s, asking may_start(i) before step i (false: stop)
-  // and telling tell(i) after it, and returns the band's totals. Returns
-  // the totals of every sweep that ran.
-  template <typename GoOn, typename Sweep>
-  std::vector<Totals> banded_sweeps(int bands, int steps, GoOn go_on, Sweep sweep) {
-    parallel::Team team(bands);
-    const int n = team.size();
-    const std::vector<int> first = band_starts(n, steps);
-    // Sweep s tells its progress in slot s % kSlots: the sweep in the high
-    // half of `step`, the steps done in the low half, and its totals so
-    // far. A band begins sweep s once every band has ended sweep s - 2, so
-    // no band still looks at a slot when it is taken again.
-    struct alignas(64) Slot {
-      std::atomic<std::uint64_t> step{0};
-      std::atomic<long long> deleted{0}, visited{0};
-    };
-    constexpr int kSlots = 8;
-    std::vector<Slot> slot(kSlots);
-    std::vector<Totals> totals;  // kept by the last band
-    std::atomic<bool> failed{false};
-    const auto done = [&](int s) {
-      const std::uint64_t v = slot[static_cast<std::size_t>(s % kSlots)].step.load(std::memory_order_acquire);
-      return static_cast<int>(v >> 32) == s ? static_cast<int>(v & 0xFFFFFFFFu) : 0;
-    };
-    // Waits until sweep s has done step `need`; false when another band
-    // failed. The other core is usually a line or two away: a spin, then
-    // sleep until the slot changes. With more bands than cores, a band
-    // that spins keeps the one it waits for off its core: it sleeps at
-    // once.
-    const int spins = n <= default_threads() ? 1 << 14 : 64;
-    const auto wait_for = [&](int s, int need) {
-      std::atomic<std::uint64_t>& step = slot[static_cast<std::size_t>(s % kSlots)].step;
-      for (int spin = 0;; ++spin) {
-        const std::uint64_t seen = step.load(std::memory_order_acquire);
-        if (static_cast<int>(seen >> 32) == s && static_cast<int>(seen & 0xFFFFFFFFu) >= need) return true;
-        if (failed.load(std::memory_order_relaxed)) return false;
-        if (spin < spins) parallel::pause();
-        else step.wait(seen, std::memory_order_acquire);
-      }
-    };
-    const auto tell_step = [&](std::atomic<std::uint64_t>& step, std::uint64_t value) {
-      step.store(value, std::memory_order_release);
-      step.notify_all();
-    };
-    team.run([&](int k) {
-      const int from = first[static_cast<std::size_t>(k)], to = first[static_cast<std::size_t>(k) + 1] - 1;
-      try {
-        for (int s = 1;; ++s) {
-          Totals before;
-          if (s > 2) {
-            if (!wait_for(s - 2, steps)) return;
-            const Slot& b = slot[static_cast<std::size_t>((s - 2) % kSlots)];
-            before = {b.deleted.load(std::memory_order_relaxed), b.visited.load(std::memory_order_relaxed)};
-          }
-          if (!go_on(k, s, s > 2 ? &before : nullptr)) return;
-          Slot& mine = slot[static_cast<std::size_t>(s % kSlots)];
-          const std::uint64_t stamp = static_cast<std::uint64_t>(s) << 32;
-          if (k == 0) {
-            mine.deleted.store(0, std::memory_order_relaxed);
-            mine.visited.store(0, std::memory_order_relaxed);
-            tell_step(mine.step, stamp);
-          } else if (!wait_for(s, from - 1)) {
-            return;
-          }
-          // the sweep before, kTrail lines more than step i needs, read
-          // again only when short (a line takes about as long as a value
-          // takes to go from one core to the other)
-          int known = s == 1 ? steps : 0;
-          const auto may_start = [&](int i) {
-            const int need = std::min(i + 2 + kTrail, steps);
-            if (known >= need) return true;
-            if (!wait_for(s - 1, need)) return false;
-            known = done(s - 1);
-            return true;
-          };
-          // Only the band above waits on this band's first lines (the next
-          // sweep over its last lines); the band below waits for the whole
-          // band. Telling no more keeps the slot's line still while the
-          // band below reads it.
-          const auto tell = [&](int i) {
-            if (k > 0 && i < from + 2 * kTrail && i % kTell == 0) tell_step(mine.step, stamp | static_cast<std::uint64_t>(i));
-          };
-          const Totals t = sweep(k, s, from, to, may_start, tell);
-          if (failed.load()) return;
-          mine.deleted.fetch_add(t.deleted, std::memory_order_relaxed);
-          mine.visited.fetch_add(t.visited, std::memory_order_relaxed);
-          if (to == steps)
-            totals.push_back({mine.deleted.load(std::memory_order_relaxed), mine.visited.load(std::memory_order_relaxed)});
-          tell_step(mine.step, stamp | static_cast<std::uint64_t>(to));
-        }
-      } catch (...) {
-        // the other bands stop at their next wait: wake those asleep
-        failed.store(true);
-        for (Slot& other : slot) tell_step(other.step, ~std::uint64_t{0});
-        throw;
-      }
-    });
-    return totals;
-  }
-
-  // The first step of each of n bands, and steps + 1: about as many object
-  // pixels in each (they are what a pass looks at), at least kBandLines
-  // steps each.
-  std::vector<int> band_starts(int n, int steps) const {
-    std::vector<long long> weight(static_cast<std::size_t>(steps) + 1, 0);
-    long long total = 0;
-    for (int i = 1; i <= steps; ++i) {
-      long long w = 1;
-      if (i <= nb_lig_ - 2)
-        for (int d = 1; d <= obj_.words(); ++d) w += std::popcount(obj_.row(i)[d]);
-      weight[static_cast<std::size_t>(i)] = w;
-      total += w;
-    }
-    std::vector<int> first{1};
-    long long sum = 0;
-    for (int i = 1; i <= steps && static_cast<int>(first.size()) < n; ++i) {
-      sum += weight[static_cast<std::size_t>(i)];
-      const int band = static_cast<int>(first.size());
-      if (sum * n >= total * band && i + 1 - first.back() >= kBandLines && steps - i >= kBandLines * (n - band))
-        first.push_back(i + 1);
-    }
-    while (static_cast<int>(first.size()) < n) first.push_back(first.back() + kBandLines);
-    first.push_back(steps + 1);
-    return first;
+  // The work of a sweep's step i: the object pixels of line i, and one.
+  long long line_weight(int i) const {
+    long long w = 1;
+    if (i <= nb_lig_ - 2)
+      for (int d = 1; d <= obj_.words(); ++d) w += std::popcount(obj_.row(i)[d]);
+    return w;
   }
 
   // Steps [from, to] of a thinning pass (step i decides line i and sweeps
@@ -490,7 +342,7 @@ class Sound {
     // deleted nothing, finds none either and changes nothing.
     enum Kind : unsigned char { Clean, Tips };
     const int steps = nb_lig_ - 2;
-    const int n = bands_for(workers, steps);
+    const int n = sweeps::bands_for(workers, steps);
     std::vector<std::vector<Kind>> kinds(static_cast<std::size_t>(n));  // each band's own account
     const auto go_on = [&](int k, int s, const Totals* before) {
       std::vector<Kind>& kind = kinds[static_cast<std::size_t>(k)];
@@ -502,8 +354,8 @@ class Sound {
       kind.push_back(next);
       return true;
     };
-    const std::vector<Totals> totals = banded_sweeps(
-        n, steps, go_on, [&](int k, int s, int from, int to, const auto& may_start, const auto& tell) {
+    const std::vector<Totals> totals = sweeps::run(
+        n, steps, [this](int i) { return line_weight(i); }, go_on, [&](int k, int s, int from, int to, const auto& may_start, const auto& tell) {
           const Kind kind = kinds[static_cast<std::size_t>(k)][static_cast<std::size_t>(s - 1)];
           Totals t;
           for (int i = from; i <= to; ++i) {
