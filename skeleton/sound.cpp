@@ -46,7 +46,6 @@
 // byte per line; std::bad_alloc when they cannot be had.
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <bit>
 #include <cstdint>
 #include <cstring>
