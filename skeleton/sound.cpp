@@ -264,11 +264,11 @@ class Sound {
   }
 
   // Thinning passes until one deletes nothing; returns how many ran. The
-  // passes run as banded sweeps (below): a band's step i decides line i and
-  // sweeps line i - 1, and hands the marks of its last line to the band
-  // below it. A pass that deletes nothing ends them: the one begun after
-  // it deletes nothing either (it sees the same picture and decides the
-  // same marks).
+  // passes run as banded sweeps (skeleton/sweeps.h): a band's step i
+  // decides line i and sweeps line i - 1, and the band hands the marks of
+  // its last line to the band below it. A pass that deletes nothing ends
+  // them: the one begun after it deletes nothing either (it sees the same
+  // picture and decides the same marks).
   int thin(int workers) {
     const int steps = nb_lig_ - 1;
     const int n = sweeps::bands_for(workers, steps);
@@ -284,10 +284,17 @@ class Sound {
     const std::vector<Totals> totals = sweeps::run(
         n, steps, [this](int i) { return line_weight(i); },
         [](int, int p, const Totals* before) { return p <= 2 || before->deleted != 0; },
-        [&](int k, int p, int from, int to, const auto& may_start, const auto& tell) {
+        [&](int k, int p, int, int to, const auto& walk) {
+          // step i decides line i and sweeps line i - 1
           Going& going = goings[static_cast<std::size_t>(k)];
           if (k > 0) going.take(hand(p, k));
-          const long long deleted = run_pass(going, from, to, may_start, tell);
+          long long deleted = 0;
+          walk([&](int i) {
+            if (i <= nb_lig_ - 2) decide_line(i, going);
+            // line i - 1 goes once line i has read it as the pass found it
+            if (i >= 2) deleted += sweep_line(i - 1, going);
+            going.next_line();
+          });
           if (to < steps) std::copy(going.up.begin(), going.up.end(), hand(p, k + 1));
           going.clear();
           return Totals{deleted, 0};
@@ -305,25 +312,6 @@ class Sound {
     if (i <= nb_lig_ - 2)
       for (int d = 1; d <= obj_.words(); ++d) w += std::popcount(obj_.row(i)[d]);
     return w;
-  }
-
-  // Steps [from, to] of a thinning pass (step i decides line i and sweeps
-  // line i - 1, for i in [1, nb_lig - 1]); may_start(i) is asked before
-  // step i (false stops the pass), done(i) told after it. going.up holds
-  // the marks of line from - 1 on entry, those of line `to` on return
-  // (none after the last step). Returns the pixels deleted.
-  template <typename MayStart, typename Done>
-  long long run_pass(Going& going, int from, int to, MayStart may_start, Done done) {
-    long long deleted = 0;
-    for (int i = from; i <= to; ++i) {
-      if (!may_start(i)) break;
-      if (i <= nb_lig_ - 2) decide_line(i, going);
-      // line i - 1 goes once line i has read it as the pass found it
-      if (i >= 2) deleted += sweep_line(i - 1, going);
-      going.next_line();
-      done(i);
-    }
-    return deleted;
   }
 
   // The cleaning until no pixel but line ends can go; with `all`, every
@@ -354,15 +342,13 @@ class Sound {
       return true;
     };
     const std::vector<Totals> totals = sweeps::run(
-        n, steps, [this](int i) { return line_weight(i); }, go_on, [&](int k, int s, int from, int to, const auto& may_start, const auto& tell) {
+        n, steps, [this](int i) { return line_weight(i); }, go_on, [&](int k, int s, int, int, const auto& walk) {
           const Kind kind = kinds[static_cast<std::size_t>(k)][static_cast<std::size_t>(s - 1)];
           Totals t;
-          for (int i = from; i <= to; ++i) {
-            if (!may_start(i)) break;
+          walk([&](int i) {
             if (kind == Clean) t.visited += clean_line(i) ? 1 : 0;
             else t.deleted += tip_line(i);
-            tell(i);
-          }
+          });
           return t;
         });
     // every sweep taken as changing nothing found no candidate

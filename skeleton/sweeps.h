@@ -38,6 +38,7 @@ inline int bands_for(int workers, int steps) { return std::clamp(steps / kBandLi
 // there are that many.
 template <typename Weight>
 std::vector<int> band_starts(int n, int steps, Weight weight) {
+  if (n <= 1) return {1, steps + 1};
   std::vector<long long> w(static_cast<std::size_t>(steps) + 1, 0);
   long long total = 0;
   for (int i = 1; i <= steps; ++i) total += w[static_cast<std::size_t>(i)] = weight(i);
@@ -72,10 +73,11 @@ std::vector<int> band_starts(int n, int steps, Weight weight) {
 // go_on(k, s, before) says whether sweep s runs, from the totals of
 // sweep s - 2 (null for s <= 2, the last sweep every band has surely
 // ended); every band asks it with the same values, so all stop at the
-// same sweep. sweep(k, s, from, to, may_start, tell) runs band k's steps
-// [from, to] of sweep s, asking may_start(i) before step i (false: stop)
-// and telling tell(i) after it, and returns the band's totals. Returns
-// the totals of every sweep that ran.
+// same sweep. sweep(k, s, from, to, walk) runs band k's steps [from, to]
+// of sweep s by calling walk(f), which calls f(i) for each step in order
+// as soon as the sweep before allows it (and stops early when another band
+// failed), and returns the band's totals. Returns the totals of every
+// sweep that ran.
 template <typename Weight, typename GoOn, typename Sweep>
 std::vector<Totals> run(int bands, int steps, Weight weight, GoOn go_on, Sweep sweep) {
   parallel::Team team(bands_for(bands, steps));
@@ -93,8 +95,8 @@ std::vector<Totals> run(int bands, int steps, Weight weight, GoOn go_on, Sweep s
   std::vector<Slot> slot(kSlots);
   std::vector<Totals> totals;  // kept by the last band
   std::atomic<bool> failed{false};
-  const auto done = [&](int s) {
-    const std::uint64_t v = slot[static_cast<std::size_t>(s % kSlots)].step.load(std::memory_order_acquire);
+  // the steps sweep s has done, from its slot's value
+  const auto steps_done = [](std::uint64_t v, int s) {
     return static_cast<int>(v >> 32) == s ? static_cast<int>(v & 0xFFFFFFFFu) : 0;
   };
   // Waits until sweep s has done step `need`; false when another band
@@ -103,11 +105,11 @@ std::vector<Totals> run(int bands, int steps, Weight weight, GoOn go_on, Sweep s
   // that spins keeps the one it waits for off its core: it sleeps at
   // once.
   const int spins = n <= default_threads() ? 1 << 14 : 64;
-  const auto wait_for = [&](int s, int need) {
+  const auto wait_for = [&](int s, int need) -> bool {
     std::atomic<std::uint64_t>& step = slot[static_cast<std::size_t>(s % kSlots)].step;
     for (int spin = 0;; ++spin) {
       const std::uint64_t seen = step.load(std::memory_order_acquire);
-      if (static_cast<int>(seen >> 32) == s && static_cast<int>(seen & 0xFFFFFFFFu) >= need) return true;
+      if (steps_done(seen, s) >= need) return true;
       if (failed.load(std::memory_order_relaxed)) return false;
       if (spin < spins) parallel::pause();
       else step.wait(seen, std::memory_order_acquire);
@@ -145,7 +147,7 @@ std::vector<Totals> run(int bands, int steps, Weight weight, GoOn go_on, Sweep s
           const int need = std::min(i + 2 + kTrail, steps);
           if (known >= need) return true;
           if (!wait_for(s - 1, need)) return false;
-          known = done(s - 1);
+          known = steps_done(slot[static_cast<std::size_t>((s - 1) % kSlots)].step.load(std::memory_order_acquire), s - 1);
           return true;
         };
         // Only the band above waits on this band's first lines (the next
@@ -155,7 +157,14 @@ std::vector<Totals> run(int bands, int steps, Weight weight, GoOn go_on, Sweep s
         const auto tell = [&](int i) {
           if (k > 0 && i < from + 2 * kTrail && i % kTell == 0) tell_step(mine.step, stamp | static_cast<std::uint64_t>(i));
         };
-        const Totals t = sweep(k, s, from, to, may_start, tell);
+        const auto walk = [&](auto&& f) {
+          for (int i = from; i <= to; ++i) {
+            if (!may_start(i)) return;
+            f(i);
+            tell(i);
+          }
+        };
+        const Totals t = sweep(k, s, from, to, walk);
         if (failed.load()) return;
         mine.deleted.fetch_add(t.deleted, std::memory_order_relaxed);
         mine.visited.fetch_add(t.visited, std::memory_order_relaxed);

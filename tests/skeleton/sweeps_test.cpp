@@ -54,16 +54,14 @@ std::vector<Totals> one_after_another(Recurrence& r, int steps) {
 std::vector<Totals> in_bands(Recurrence& r, int steps, int bands, std::vector<int>* band_of_step = nullptr) {
   return sweeps::run(
       bands, steps, [](int) { return 1LL; }, [](int, int s, const Totals* before) { return Recurrence::go_on(s, before); },
-      [&](int k, int s, int from, int to, const auto& may_start, const auto& tell) {
+      [&](int k, int s, int, int, const auto& walk) {
         Totals t;
-        for (int i = from; i <= to; ++i) {
-          if (!may_start(i)) break;
+        walk([&](int i) {
           if (band_of_step) (*band_of_step)[static_cast<std::size_t>(i)] = k;
           const Totals d = r.step(s, i);
           t.deleted += d.deleted;
           t.visited += d.visited;
-          tell(i);
-        }
+        });
         return t;
       });
 }
@@ -108,13 +106,11 @@ TEST(Sweeps, ABandThatFailsStopsTheOthers) {
                 if (in_go_on && k == failing && s == 3) throw std::runtime_error("go on");
                 return s < 20;
               },
-              [&](int k, int s, int from, int to, const auto& may_start, const auto& tell) {
-                for (int i = from; i <= to; ++i) {
-                  if (!may_start(i)) break;
+              [&](int k, int s, int from, int to, const auto& walk) {
+                walk([&](int i) {
                   if (!in_go_on && k == failing && s == 3 && i == (from + to) / 2) throw std::runtime_error("sweep");
                   r.step(s, i);
-                  tell(i);
-                }
+                });
                 return Totals{};
               });
         };
